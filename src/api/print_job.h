@@ -1,0 +1,37 @@
+// One print job, from the caller's bytes to the port, on any platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "compose/draw_surface.h"
+#include "port/port.h"
+
+namespace bspp {
+
+// What a platform provides for one call.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  // Opens the printer port for exclusive use.
+  virtual std::unique_ptr<Port> openPort() = 0;
+  // Prepares the raster and font for double-byte characters. Returns a
+  // BlankSurface when none can be had.
+  virtual std::unique_ptr<DrawSurface> prepareSurface() = 0;
+};
+
+// Copies text[0..lastIndex] (nothing when lastIndex is negative).
+std::string copyJobText(const char* text, std::int32_t lastIndex);
+
+// Composes the whole job stream for `jobText`, drawing on `surface`.
+std::string composeJob(const std::string& jobText, bool keepPage, DrawSurface& surface);
+
+// The whole call: open the port, copy the text, prepare the surface, compose,
+// transfer, release. Returns the transfer's outcome; false, with everything
+// released, on a NULL text with lastIndex >= 0, on running out of memory or
+// on any other failure inside.
+bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
+              std::uint32_t waitMs, std::int32_t keepPage) noexcept;
+
+}  // namespace bspp

@@ -1,0 +1,146 @@
+// The port on POSIX systems: a character device (or any file) written with
+// non-blocking writes on the caller's thread until the wait is over.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "port/lpt_port.h"
+
+namespace bspp {
+
+const char* const kFirstParallelPort = "/dev/lp0";
+
+namespace {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+std::int64_t monotonicNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void sleepUntil(std::int64_t deadlineNs) {
+  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
+                    static_cast<long>(deadlineNs % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
+
+// A reader that goes away must not kill the host process with SIGPIPE: the
+// signal is blocked on this thread while writing, and one raised by our write
+// is taken off the thread's pending set before the mask is restored.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe, &saved_);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+  ~SigpipeGuard() {
+    if (raised_ && !alreadyPending_) {
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      const timespec zero{0, 0};
+      while (sigtimedwait(&pipe, nullptr, &zero) == -1 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  void noteBrokenPipe() { raised_ = true; }
+
+ private:
+  sigset_t saved_{};
+  bool alreadyPending_ = false;
+  bool raised_ = false;
+};
+
+class PosixPort final : public Port {
+ public:
+  explicit PosixPort(const char* device)
+      : fd_(::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    // Exclusive for the whole call: a second opener, in this process or
+    // another, finds the lock taken.
+    if (fd_.get() >= 0 && ::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) fd_.reset();
+  }
+
+  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+    const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
+    sleepUntil(deadline);
+    fd_.reset();
+    return complete;
+  }
+
+ private:
+  // Writes as much of `stream` as the device takes before `deadline`.
+  // True when every byte went out.
+  bool writeUntil(const std::string& stream, std::int64_t deadline) {
+    SigpipeGuard guard;
+    const char* data = stream.data();
+    std::size_t left = stream.size();
+    for (;;) {
+      // The first write is made even for an empty stream.
+      const ssize_t n = ::write(fd_.get(), data, left);
+      const int error = n < 0 ? errno : 0;
+      if (n > 0) {
+        data += n;
+        left -= static_cast<std::size_t>(n);
+      } else if (error == EPIPE) {
+        guard.noteBrokenPipe();
+        return false;
+      } else if (error != 0 && error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
+        return false;
+      }
+      if (left == 0) return true;
+
+      const std::int64_t remainingNs = deadline - monotonicNs();
+      if (remainingNs <= 0) return false;  // still pending at the check
+      if (n > 0 || error == EINTR) continue;
+      // The device took nothing: wait until it can take more, or the time is up.
+      pollfd pfd{fd_.get(), POLLOUT, 0};
+      const auto timeoutMs = static_cast<int>(
+          std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
+      if (::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) return false;
+    }
+  }
+
+  UniqueFd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<Port> openPort(const char* device) {
+  return std::make_unique<PosixPort>(device);
+}
+
+}  // namespace bspp
