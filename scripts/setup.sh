@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on Debian 12 (as root).
+# Safe to run again: does nothing when all is in place.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
+  googletest libgtest-dev libbenchmark-dev
+  libfreetype-dev libfontconfig-dev libpng-dev
+  g++-mingw-w64-i686 wine wine32:i386
+  xfonts-wqy fonts-wqy-zenhei fontconfig locales
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its ANSI code page from the locale: the tests run at 936 and 1252.
+for loc in zh_CN.UTF-8 en_US.UTF-8; do
+  if ! locale -a 2>/dev/null | grep -qix "${loc/UTF-8/utf8}"; then
+    sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" >> /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+done
