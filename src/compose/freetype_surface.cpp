@@ -1,8 +1,237 @@
-// Placeholder until the FreeType raster lands: bands stay blank.
+// The glyph raster on Linux: FreeType draws the characters, fontconfig finds
+// the font and iconv reads each character's two bytes as code page 936.
+//
+// The raster is kept as the ink it reports: one 16-bit column mask per dot
+// column, bit r for row r. Drawing a character paints its cell black (clears
+// the cell's bits) and then sets the bits of its monochrome glyph, which is
+// what a GDI text call with an opaque background does to a pure-blue-on-black
+// raster. Rows 16 and below are never read, so they are not kept.
 #include "compose/glyph_surface.h"
 
-namespace bspp {
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_BITMAP_H
 
-std::unique_ptr<DrawSurface> prepareGlyphSurface() { return std::make_unique<BlankSurface>(); }
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "compose/font_lookup.h"
+
+namespace bspp {
+namespace {
+
+struct LibraryDeleter {
+  void operator()(FT_Library lib) const { FT_Done_FreeType(lib); }
+};
+struct FaceDeleter {
+  void operator()(FT_Face face) const { FT_Done_Face(face); }
+};
+using Library = std::unique_ptr<FT_LibraryRec_, LibraryDeleter>;
+using Face = std::unique_ptr<FT_FaceRec_, FaceDeleter>;
+
+// A code page 936 to UTF-32LE converter.
+class Decoder {
+ public:
+  Decoder() {
+    for (const char* name : {"CP936", "GBK"}) {
+      cd_ = iconv_open("UTF-32LE", name);
+      if (valid()) break;
+    }
+  }
+  ~Decoder() {
+    if (valid()) iconv_close(cd_);
+  }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  bool valid() const { return cd_ != invalid(); }
+
+  // The one character the pair encodes, or 0 when the code page does not map
+  // the pair to exactly one character (a lead byte with 00, a bad trail, a
+  // pair that reads as two single-byte characters).
+  char32_t decode(unsigned char lead, unsigned char trail) {
+    char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    char out[8] = {};
+    char* inPtr = in;
+    char* outPtr = out;
+    std::size_t inLeft = sizeof in;
+    std::size_t outLeft = sizeof out;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
+    if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0 || sizeof out - outLeft != 4) {
+      return 0;
+    }
+    const auto* u = reinterpret_cast<const unsigned char*>(out);
+    return static_cast<char32_t>(u[0] | (u[1] << 8) | (u[2] << 16) | (u[3] << 24));
+  }
+
+ private:
+  static iconv_t invalid() { return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); }
+  iconv_t cd_ = invalid();
+};
+
+// Opens `font` at 16 pixels with a Unicode character map. Null when the face
+// cannot be opened, has no 16-pixel strike (bitmap fonts) or no Unicode map.
+Face openFace(FT_Library lib, const FontFace& font) {
+  FT_Face raw = nullptr;
+  if (FT_New_Face(lib, font.path.c_str(), font.index, &raw) != 0) return nullptr;
+  Face face(raw);
+  if (FT_Select_Charmap(raw, FT_ENCODING_UNICODE) != 0) return nullptr;
+  if (FT_IS_SCALABLE(raw)) {
+    if (FT_Set_Pixel_Sizes(raw, 0, kGlyphPixels) != 0) return nullptr;
+    return face;
+  }
+  // A bitmap font: its strike for 16 pixels per em, or else 16 pixels high.
+  int chosen = -1;
+  for (int i = 0; i < raw->num_fixed_sizes && chosen < 0; ++i) {
+    if ((raw->available_sizes[i].y_ppem + 32) / 64 == kGlyphPixels) chosen = i;
+  }
+  for (int i = 0; i < raw->num_fixed_sizes && chosen < 0; ++i) {
+    if (raw->available_sizes[i].height == kGlyphPixels) chosen = i;
+  }
+  if (chosen < 0 || FT_Select_Size(raw, chosen) != 0) return nullptr;
+  return face;
+}
+
+// A character as drawn: its cell's width and its glyph's ink, as column masks
+// relative to the cell's left edge.
+struct Glyph {
+  bool drawn = false;  // false: unmapped pair or no glyph, draws nothing
+  int advance = 0;
+  int left = 0;        // first ink column, relative to the cell
+  int width = 0;       // ink columns
+  std::size_t offset = 0;  // into FreeTypeSurface::columns_
+};
+
+class FreeTypeSurface final : public DrawSurface {
+ public:
+  FreeTypeSurface(Library lib, Face face) : lib_(std::move(lib)), face_(std::move(face)) {
+    const FT_Size_Metrics& m = face_->size->metrics;
+    ascent_ = static_cast<int>((m.ascender + 63) / 64);
+    const int descent = static_cast<int>((-m.descender + 63) / 64);
+    const int cellRows = std::clamp(ascent_ + descent, 0, kBandRows);
+    cellMask_ = static_cast<std::uint16_t>((1u << cellRows) - 1u);
+  }
+
+  bool ready() const { return decoder_.valid(); }
+
+  void clear() override { ink_.fill(0); }
+
+  void draw(const GlyphCell* cells, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      const Glyph& g = glyph(cells[i].lead, cells[i].trail);
+      if (!g.drawn) continue;
+      const int x = cells[i].x;
+      // The cell, its advance wide, goes black first.
+      const int cellEnd = std::min(x + g.advance, kLineDots);
+      for (int c = std::max(x, 0); c < cellEnd; ++c) {
+        ink_[static_cast<std::size_t>(c)] &= static_cast<std::uint16_t>(~cellMask_);
+      }
+      const int inkBegin = std::max(x + g.left, 0);
+      const int inkEnd = std::min(x + g.left + g.width, kLineDots);
+      for (int c = inkBegin; c < inkEnd; ++c) {
+        ink_[static_cast<std::size_t>(c)] |=
+            columns_[g.offset + static_cast<std::size_t>(c - x - g.left)];
+      }
+    }
+  }
+
+  void readInk(InkColumns& ink) override { ink = ink_; }
+
+ private:
+  // Each pair is decoded and rendered once per call.
+  const Glyph& glyph(unsigned char lead, unsigned char trail) {
+    const auto key = static_cast<std::uint16_t>(lead << 8 | trail);
+    auto found = cache_.find(key);
+    if (found == cache_.end()) found = cache_.emplace(key, render(lead, trail)).first;
+    return found->second;
+  }
+
+  Glyph render(unsigned char lead, unsigned char trail) {
+    Glyph g;
+    const char32_t ch = decoder_.decode(lead, trail);
+    if (ch == 0) return g;
+    const FT_UInt index = FT_Get_Char_Index(face_.get(), ch);
+    if (index == 0) return g;
+    if (FT_Load_Glyph(face_.get(), index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return g;
+    FT_GlyphSlot slot = face_->glyph;
+    if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
+        FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
+      return g;
+    }
+    g.drawn = true;
+    g.advance = static_cast<int>((slot->advance.x + 32) / 64);
+    g.left = slot->bitmap_left;
+    g.offset = columns_.size();
+    storeInk(slot->bitmap, ascent_ - slot->bitmap_top, g);
+    return g;
+  }
+
+  // Turns the bitmap's rows into column masks; `top` is the raster row of the
+  // bitmap's first row. Rows outside 0 to 15 are never read and are dropped.
+  void storeInk(const FT_Bitmap& source, int top, Glyph& g) {
+    const FT_Bitmap* bitmap = &source;
+    FT_Bitmap converted;
+    FT_Bitmap_Init(&converted);
+    struct Release {
+      FT_Library lib;
+      FT_Bitmap* bitmap;
+      ~Release() { FT_Bitmap_Done(lib, bitmap); }
+    } release{lib_.get(), &converted};
+    if (source.pixel_mode != FT_PIXEL_MODE_MONO && source.pixel_mode != FT_PIXEL_MODE_GRAY) {
+      // Any other format (a colour or 2/4-bit strike): one byte a pixel.
+      if (FT_Bitmap_Convert(lib_.get(), &source, &converted, 1) != 0) return;
+      bitmap = &converted;
+    }
+
+    const int width = static_cast<int>(bitmap->width);
+    const int rows = static_cast<int>(bitmap->rows);
+    const int levels = bitmap->pixel_mode == FT_PIXEL_MODE_GRAY ? bitmap->num_grays : 2;
+    g.width = width;
+    columns_.resize(g.offset + static_cast<std::size_t>(width), 0);
+    for (int r = 0; r < rows; ++r) {
+      const int y = top + r;
+      if (y < 0 || y >= kBandRows) continue;
+      const unsigned char* line = bitmap->buffer + static_cast<std::ptrdiff_t>(r) * bitmap->pitch;
+      const auto bit = static_cast<std::uint16_t>(1u << y);
+      for (int c = 0; c < width; ++c) {
+        const bool on = bitmap->pixel_mode == FT_PIXEL_MODE_MONO
+                            ? ((line[c >> 3] >> (7 - (c & 7))) & 1) != 0
+                            : line[c] * 2 >= levels - 1;  // a grey strike: half or more
+        if (on) columns_[g.offset + static_cast<std::size_t>(c)] |= bit;
+      }
+    }
+  }
+
+  Library lib_;
+  Face face_;
+  Decoder decoder_;
+  int ascent_ = 0;
+  std::uint16_t cellMask_ = 0;
+  InkColumns ink_{};
+  std::unordered_map<std::uint16_t, Glyph> cache_;
+  std::vector<std::uint16_t> columns_;
+};
+
+}  // namespace
+
+std::unique_ptr<DrawSurface> prepareGlyphSurface() {
+  FT_Library rawLib = nullptr;
+  if (FT_Init_FreeType(&rawLib) != 0) return std::make_unique<BlankSurface>();
+  Library lib(rawLib);
+  for (const FontFace& font : songFontCandidates()) {
+    Face face = openFace(lib.get(), font);
+    if (!face) continue;
+    auto surface = std::make_unique<FreeTypeSurface>(std::move(lib), std::move(face));
+    if (!surface->ready()) break;  // no code page 936 converter: nothing can be drawn
+    return surface;
+  }
+  return std::make_unique<BlankSurface>();
+}
 
 }  // namespace bspp
