@@ -8,9 +8,10 @@ namespace {
 // The data byte of one dot column: raster row `top` in bit 7 down to row
 // top + 7 in bit 0.
 char bandByte(std::uint16_t inkedRows, int top) {
+  const unsigned rows = inkedRows;
   unsigned byte = 0;
   for (int r = 0; r < 8; ++r) {
-    if ((inkedRows >> (top + r)) & 1u) byte |= 0x80u >> r;
+    if ((rows >> (top + r)) & 1u) byte |= 0x80u >> r;
   }
   return static_cast<char>(byte);
 }
