@@ -5,14 +5,13 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
 #include "port/lpt_port.h"
+#include "port/posix_syscalls.h"
 
 namespace bspp {
 
@@ -28,26 +27,13 @@ class UniqueFd {
   ~UniqueFd() { reset(); }
   int get() const { return fd_; }
   void reset() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) sys::close(fd_);
     fd_ = -1;
   }
 
  private:
   int fd_;
 };
-
-std::int64_t monotonicNs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-void sleepUntil(std::int64_t deadlineNs) {
-  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
-                    static_cast<long>(deadlineNs % 1000000000)};
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
-}
 
 // A reader that goes away must not kill the host process with SIGPIPE: the
 // signal is blocked on this thread while writing, and one raised by our write
@@ -87,16 +73,16 @@ class SigpipeGuard {
 class PosixPort final : public Port {
  public:
   explicit PosixPort(const char* device)
-      : fd_(::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+      : fd_(sys::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
     // Exclusive for the whole call: a second opener, in this process or
     // another, finds the lock taken.
-    if (fd_.get() >= 0 && ::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) fd_.reset();
+    if (fd_.get() >= 0 && sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) fd_.reset();
   }
 
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
-    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+    const std::int64_t deadline = sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
-    sleepUntil(deadline);
+    sys::sleepUntil(deadline);
     fd_.reset();
     return complete;
   }
@@ -110,7 +96,7 @@ class PosixPort final : public Port {
     std::size_t left = stream.size();
     for (;;) {
       // The first write is made even for an empty stream.
-      const ssize_t n = ::write(fd_.get(), data, left);
+      const ssize_t n = sys::write(fd_.get(), data, left);
       const int error = n < 0 ? errno : 0;
       if (n > 0) {
         data += n;
@@ -123,14 +109,14 @@ class PosixPort final : public Port {
       }
       if (left == 0) return true;
 
-      const std::int64_t remainingNs = deadline - monotonicNs();
+      const std::int64_t remainingNs = deadline - sys::monotonicNs();
       if (remainingNs <= 0) return false;  // still pending at the check
       if (n > 0 || error == EINTR) continue;
       // The device took nothing: wait until it can take more, or the time is up.
       pollfd pfd{fd_.get(), POLLOUT, 0};
       const auto timeoutMs = static_cast<int>(
           std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
-      if (::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) return false;
+      if (sys::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) return false;
     }
   }
 

@@ -1,0 +1,30 @@
+// The system calls the POSIX port makes, behind one small seam. The library
+// links posix_syscalls.cpp, which passes each call straight to the system;
+// the fault tests link their own implementation of these functions instead
+// and so decide what the "device" answers.
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bspp::sys {
+
+// open(2), flock(2), write(2), poll(2) and close(2), with errno set as the
+// system sets it.
+int open(const char* path, int flags);
+int flock(int fd, int operation);
+ssize_t write(int fd, const void* data, std::size_t size);
+int poll(pollfd* fds, nfds_t count, int timeoutMs);
+int close(int fd);
+
+// The monotonic clock, in nanoseconds.
+std::int64_t monotonicNs();
+
+// Sleeps until the monotonic clock reaches `deadlineNs` (signals do not cut
+// the sleep short).
+void sleepUntil(std::int64_t deadlineNs);
+
+}  // namespace bspp::sys
