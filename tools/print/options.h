@@ -1,0 +1,43 @@
+// bspp-print's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace bspp::tools {
+
+struct Options {
+  std::string input;                  // a file, or "-" for standard input
+  std::uint32_t waitMs = 10000;
+  bool keepPage = false;
+  std::optional<std::string> port;    // given explicitly
+  std::optional<std::string> output;  // a file, or "-"
+  bool dump = false;
+  std::optional<std::string> preview;
+  bool utf8 = false;
+  bool lines = false;
+  bool appendNul = false;
+  bool stream = false;  // the input is a job stream already
+  bool help = false;
+  bool version = false;
+
+  // True when the job goes to a printer port: --port was given, or none of
+  // the dry-run outputs was asked for.
+  bool printsToPort() const { return port.has_value() || (!output && !dump && !preview); }
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses argv[1..]. Throws UsageError for anything it cannot accept.
+Options parseOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::string helpText(const char* defaultPort);
+
+}  // namespace bspp::tools
