@@ -191,20 +191,27 @@ class FreeTypeSurface final : public DrawSurface {
 
     const int width = static_cast<int>(bitmap->width);
     const int rows = static_cast<int>(bitmap->rows);
-    const int levels = bitmap->pixel_mode == FT_PIXEL_MODE_GRAY ? bitmap->num_grays : 2;
+    const bool mono = bitmap->pixel_mode == FT_PIXEL_MODE_MONO;
+    const int levels = mono ? 2 : bitmap->num_grays;
     g.width = width;
     columns_.resize(g.offset + static_cast<std::size_t>(width), 0);
-    for (int r = 0; r < rows; ++r) {
-      const int y = top + r;
-      if (y < 0 || y >= kBandRows) continue;
-      const unsigned char* line = bitmap->buffer + static_cast<std::ptrdiff_t>(r) * bitmap->pitch;
-      const auto bit = static_cast<std::uint16_t>(1u << y);
-      for (int c = 0; c < width; ++c) {
-        const bool on = bitmap->pixel_mode == FT_PIXEL_MODE_MONO
-                            ? ((line[c >> 3] >> (7 - (c & 7))) & 1) != 0
-                            : line[c] * 2 >= levels - 1;  // a grey strike: half or more
-        if (on) columns_[g.offset + static_cast<std::size_t>(c)] |= bit;
+    // Only the bitmap rows that land on raster rows 0 to 15.
+    const int firstRow = std::max(0, -top);
+    const int endRow = std::min(rows, kBandRows - top);
+    // A negative pitch stores the rows bottom first.
+    const std::ptrdiff_t pitch = bitmap->pitch;
+    const unsigned char* topLine = bitmap->buffer + (pitch < 0 ? -pitch * (rows - 1) : 0);
+    for (int c = 0; c < width; ++c) {
+      unsigned column = 0;
+      for (int r = firstRow; r < endRow; ++r) {
+        const unsigned char* line = topLine + r * pitch;
+        // Mono: eight pixels a byte, the leftmost in bit 7. Grey: half
+        // intensity or more counts as ink.
+        const bool on = mono ? ((line[c >> 3] >> (7 - (c & 7))) & 1u) != 0
+                             : line[c] * 2 >= levels - 1;
+        column |= static_cast<unsigned>(on) << (top + r);
       }
+      columns_[g.offset + static_cast<std::size_t>(c)] = static_cast<std::uint16_t>(column);
     }
   }
 
