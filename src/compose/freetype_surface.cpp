@@ -207,7 +207,7 @@ class FreeTypeSurface final : public DrawSurface {
         const unsigned char* line = topLine + r * pitch;
         // Mono: eight pixels a byte, the leftmost in bit 7. Grey: half
         // intensity or more counts as ink.
-        const bool on = mono ? ((line[c >> 3] >> (7 - (c & 7))) & 1u) != 0
+        const bool on = mono ? ((unsigned{line[c >> 3]} >> (7 - (c & 7))) & 1u) != 0
                              : line[c] * 2 >= levels - 1;
         column |= static_cast<unsigned>(on) << (top + r);
       }

@@ -1,4 +1,5 @@
 // The Linux glyph raster with the fonts installed on this machine.
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +12,15 @@
 
 namespace bspp {
 namespace {
+
+// Fontconfig keeps its configuration for the life of the process; hand it
+// back at the end so that leak checkers see only what the surface leaves.
+class FontconfigRelease final : public ::testing::Environment {
+ public:
+  void TearDown() override { FcFini(); }
+};
+[[maybe_unused]] ::testing::Environment* const kFontconfigRelease =
+    ::testing::AddGlobalTestEnvironment(new FontconfigRelease);
 
 // A character cell at 16 pixels: the glyph stays inside its em square.
 constexpr int kCellWidth = 16;
