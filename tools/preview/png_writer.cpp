@@ -193,8 +193,9 @@ std::vector<std::string> pageFileNames(const std::string& path, std::size_t coun
   std::vector<std::string> names;
   const std::size_t slash = path.find_last_of("/\\");
   const std::size_t dot = path.find_last_of('.');
-  const bool hasExtension =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  // A leading dot starts a hidden file's name, not an extension.
+  const bool hasExtension = dot != std::string::npos && dot > nameStart;
   const std::string stem = hasExtension ? path.substr(0, dot) : path;
   const std::string extension = hasExtension ? path.substr(dot) : std::string();
   for (std::size_t n = 1; n <= count; ++n) {

@@ -1,0 +1,73 @@
+// Turning users' files into job text: UTF-8 to GB2312, and line records.
+#include <gtest/gtest.h>
+
+#include "text_input.h"
+
+namespace bspp::tools {
+namespace {
+
+// The fault that `f` throws, as "line:column".
+template <typename F>
+std::string faultAt(F f) {
+  try {
+    f();
+  } catch (const InputError& e) {
+    return std::to_string(e.line()) + ":" + std::to_string(e.column());
+  }
+  return "none";
+}
+
+TEST(Utf8ToGb2312, ConvertsAsciiAndGb2312Characters) {
+  EXPECT_EQ(utf8ToGb2312("AB\xE5\x95\x8A" "C\r\n"), "AB\xB0\xA1" "C\r\n");  // 啊 = B0 A1
+  EXPECT_EQ(utf8ToGb2312("\xE5\xAE\x8B\xE4\xBD\x93"), "\xCB\xCE\xCC\xE5");     // 宋体
+  EXPECT_EQ(utf8ToGb2312("\xEF\xBC\x9A"), "\xA3\xBA");  // full-width colon
+  EXPECT_EQ(utf8ToGb2312("\xEF\xBB\xBFok"), "ok");      // byte-order mark dropped
+  EXPECT_EQ(utf8ToGb2312(std::string("\0x", 2)), std::string("\0x", 2));
+}
+
+TEST(Utf8ToGb2312, NamesLineAndColumnOfACharacterOutsideGb2312) {
+  // Line 2, column 3: an emoji; a GBK-only character; the euro sign, which
+  // code page 936 maps to the single byte 80; a Korean syllable.
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("abc\nxy\xF0\x9F\x98\x80z"); }), "2:3");
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xE5\x95\x8A\xE9\x95\x95"); }), "1:2");  // 啊镕
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("x\xE2\x82\xAC"); }), "1:2");
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xEA\xB0\x80"); }), "1:1");
+  try {
+    utf8ToGb2312("\xF0\x9F\x98\x80");
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("U+1F600"), std::string::npos);
+  }
+}
+
+TEST(Utf8ToGb2312, RefusesMalformedUtf8) {
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("ab\xE5\x95"); }), "1:3");  // cut short
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xC0\x80"); }), "1:1");    // overlong
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xED\xA0\x80"); }), "1:1");  // surrogate
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("a\n\x95"); }), "2:1");     // stray continuation
+}
+
+TEST(LinesToRecords, PadsEachLineTo80ColumnsCountingChineseAsTwo) {
+  const std::string out = linesToRecords("ab\r\n\xB0\xA1x\n\n");
+  ASSERT_EQ(out.size(), 240u);
+  EXPECT_EQ(out.substr(0, 80), "ab" + std::string(78, ' '));
+  EXPECT_EQ(out.substr(80, 80), "\xB0\xA1x" + std::string(77, ' '));
+  EXPECT_EQ(out.substr(160), std::string(80, ' '));
+  EXPECT_EQ(linesToRecords("last line without a break").size(), 80u);
+  EXPECT_EQ(linesToRecords(""), "");
+}
+
+TEST(LinesToRecords, RefusesALineWiderThan80Columns) {
+  EXPECT_EQ(linesToRecords(std::string(80, 'x')).size(), 80u);
+  EXPECT_EQ(faultAt([] { linesToRecords("ok\n" + std::string(81, 'x')); }), "2:81");
+  // A Chinese character starting in column 79 would make an 81-column line.
+  EXPECT_EQ(faultAt([] { linesToRecords(std::string(79, 'x') + "\xB0\xA1"); }), "1:80");
+}
+
+TEST(DanglingLeadByte, FindsAFileCutInsideACharacter) {
+  EXPECT_EQ(danglingLeadByte("ab\xB0\xA1"), std::string::npos);
+  EXPECT_EQ(danglingLeadByte("ab\xB0\xA1\xB0"), 4u);
+  EXPECT_EQ(danglingLeadByte("\xB0\xB0"), std::string::npos);  // a lead byte as trail byte
+}
+
+}  // namespace
+}  // namespace bspp::tools
