@@ -1,0 +1,222 @@
+// The POSIX port against a scripted device: every way the device can fail,
+// injected through the port's system calls. Each failure must give false,
+// take the wait and no more, close what was opened exactly once, and never
+// touch a descriptor after closing it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_device.h"
+#include "support.h"
+
+namespace bspp {
+namespace {
+
+using test::Clock;
+using test::msSince;
+
+// A job of a few kilobytes: text lines and lines with double-byte characters.
+std::string jobText() {
+  std::string text;
+  for (int line = 0; line < 40; ++line) {
+    text += "line " + std::to_string(line) + " \xD6\xD0\xCE\xC4 ";
+    text.resize(static_cast<std::size_t>(line + 1) * 80, line % 3 == 0 ? '.' : ' ');
+  }
+  return text + "end";
+}
+
+const std::string& expectedStream() {
+  static const std::string stream = [] {
+    BlankSurface surface;
+    return composeJob(jobText(), false, surface);
+  }();
+  return stream;
+}
+
+bool print(std::uint32_t waitMs) {
+  auto platform = test::devicePlatform("/dev/lp0");
+  const std::string text = jobText();
+  return printJob(platform, text.data(), static_cast<std::int32_t>(text.size() - 1), waitMs, 0);
+}
+
+struct Outcome {
+  bool result;
+  long ms;
+  fake::Record record;
+};
+
+Outcome run(const fake::Script& script, std::uint32_t waitMs) {
+  fake::reset(script);
+  const auto start = Clock::now();
+  const bool result = print(waitMs);
+  const long ms = msSince(start);
+  return {result, ms, fake::record()};
+}
+
+// Checks the rules every call keeps, whatever the device did.
+void expectReleased(const Outcome& o) {
+  // Every descriptor opened is closed, and closed once.
+  EXPECT_EQ(fake::openDescriptors(), 0);
+  EXPECT_EQ(o.record.callsOnClosedDescriptor, 0);
+  // What reached the device is the start of the job, in order.
+  EXPECT_EQ(o.record.received, expectedStream().substr(0, o.record.received.size()));
+}
+
+void expectOnTime(const Outcome& o, std::uint32_t waitMs) {
+  EXPECT_GE(o.ms, static_cast<long>(waitMs));
+  EXPECT_LT(o.ms, static_cast<long>(waitMs) + test::kLateMs);
+}
+
+TEST(PortFaults, DeviceThatTakesEverythingSucceeds) {
+  for (std::uint32_t waitMs : {0u, 30u}) {
+    const Outcome o = run({}, waitMs);
+    EXPECT_TRUE(o.result);
+    expectOnTime(o, waitMs);
+    EXPECT_EQ(o.record.received, expectedStream());
+    EXPECT_EQ(o.record.opens, 1);
+    EXPECT_EQ(o.record.closes, 1);
+    expectReleased(o);
+  }
+}
+
+TEST(PortFaults, ShortWritesThatAddUpAndInterruptionsStillSucceed) {
+  fake::Script script;
+  script.perWrite = 7;
+  script.interruptedWrites = 3;
+  const Outcome o = run(script, 20);
+  EXPECT_TRUE(o.result);
+  EXPECT_EQ(o.record.received, expectedStream());
+  expectReleased(o);
+}
+
+TEST(PortFaults, AbsentDeviceFailsAfterTheWait) {
+  for (int error : {ENOENT, ENXIO, EACCES, ENODEV}) {
+    fake::Script script;
+    script.openError = error;
+    const Outcome o = run(script, 60);
+    EXPECT_FALSE(o.result);
+    expectOnTime(o, 60);
+    EXPECT_EQ(o.record.writes, 0);
+    EXPECT_EQ(o.record.closes, 0);
+    expectReleased(o);
+  }
+}
+
+TEST(PortFaults, BusyDeviceIsClosedAgainAndNeverWritten) {
+  fake::Script script;
+  script.flockError = EWOULDBLOCK;
+  const Outcome o = run(script, 60);
+  EXPECT_FALSE(o.result);
+  expectOnTime(o, 60);
+  EXPECT_EQ(o.record.writes, 0);
+  EXPECT_EQ(o.record.opens, 1);
+  EXPECT_EQ(o.record.closes, 1);
+  expectReleased(o);
+}
+
+TEST(PortFaults, WriteFailingAtOnceGivesUpWithoutRetrying) {
+  for (int error : {EIO, EPIPE, ENOSPC, EBADF}) {
+    fake::Script script;
+    script.capacity = 0;
+    script.whenFull = error;
+    const Outcome o = run(script, 60);
+    EXPECT_FALSE(o.result) << error;
+    expectOnTime(o, 60);
+    EXPECT_EQ(o.record.writes, 1);
+    EXPECT_EQ(o.record.received, "");
+    expectReleased(o);
+  }
+}
+
+TEST(PortFaults, DeviceThatNeverTakesAByteIsPendingAtTheCheck) {
+  fake::Script script;
+  script.capacity = 0;  // EAGAIN forever
+  const Outcome o = run(script, 150);
+  EXPECT_FALSE(o.result);
+  expectOnTime(o, 150);
+  // The port waits in poll for the device, it does not spin on write.
+  EXPECT_LT(o.record.writes, 20);
+  expectReleased(o);
+}
+
+TEST(PortFaults, ShortWriteThenErrorFails) {
+  fake::Script script;
+  script.capacity = 1000;
+  script.whenFull = EIO;
+  const Outcome o = run(script, 40);
+  EXPECT_FALSE(o.result);
+  expectOnTime(o, 40);
+  EXPECT_EQ(o.record.received.size(), 1000u);
+  expectReleased(o);
+}
+
+TEST(PortFaults, ShortWriteThenStallIsPendingAtTheCheck) {
+  fake::Script script;
+  script.capacity = 1000;
+  const Outcome o = run(script, 100);
+  EXPECT_FALSE(o.result);
+  expectOnTime(o, 100);
+  EXPECT_EQ(o.record.received.size(), 1000u);
+  expectReleased(o);
+}
+
+TEST(PortFaults, SlowDeviceTakesWhatItCanUntilTheCheck) {
+  // 256 bytes every 10 ms: far too slow for the job within 100 ms.
+  fake::Script script;
+  script.perWrite = 256;
+  script.busyMsAfterWrite = 10;
+  const Outcome o = run(script, 100);
+  EXPECT_FALSE(o.result);
+  expectOnTime(o, 100);
+  EXPECT_GT(o.record.received.size(), 0u);
+  EXPECT_LT(o.record.received.size(), expectedStream().size());
+  expectReleased(o);
+
+  // The same device with time enough gets the whole job.
+  const Outcome slow = run(script, 3000);
+  EXPECT_TRUE(slow.result);
+  EXPECT_EQ(slow.record.received, expectedStream());
+  expectReleased(slow);
+}
+
+TEST(PortFaults, EmptyJobIsOneZeroByteWrite) {
+  fake::reset({});
+  auto platform = test::devicePlatform("/dev/lp0");
+  EXPECT_TRUE(printJob(platform, nullptr, -1, 0, 0));
+  const fake::Record r = fake::record();
+  EXPECT_EQ(r.writes, 1);
+  EXPECT_EQ(r.received, "");
+  EXPECT_EQ(r.closes, 1);
+
+  // A device that cannot take anything still completes a zero-byte write.
+  fake::Script stalled;
+  stalled.capacity = 0;
+  fake::reset(stalled);
+  EXPECT_TRUE(printJob(platform, nullptr, -1, 0, 0));
+}
+
+// A thousand calls into each failure leave no descriptor behind.
+TEST(PortFaults, ThousandCallsPerFailureLeakNothing) {
+  std::vector<fake::Script> faults(6);
+  faults[0].openError = ENOENT;
+  faults[1].flockError = EWOULDBLOCK;
+  faults[2].capacity = 0;
+  faults[2].whenFull = EIO;
+  faults[3].capacity = 0;
+  faults[4].capacity = 100;
+  faults[5].capacity = 100;
+  faults[5].whenFull = EPIPE;
+  const int realBefore = test::openDescriptorCount();
+  for (const fake::Script& script : faults) {
+    fake::reset(script);
+    for (int i = 0; i < 1000; ++i) ASSERT_FALSE(print(0));
+    const fake::Record r = fake::record();
+    EXPECT_EQ(fake::openDescriptors(), 0);
+    EXPECT_EQ(r.closes, script.openError != 0 ? 0 : 1000);
+    EXPECT_EQ(r.callsOnClosedDescriptor, 0);
+  }
+  EXPECT_EQ(test::openDescriptorCount(), realBefore);
+}
+
+}  // namespace
+}  // namespace bspp
