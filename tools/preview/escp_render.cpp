@@ -136,7 +136,7 @@ class Printer {
     const auto& rows = glyphRows(c);
     for (int r = 0; r < kGlyphPins; ++r) {
       for (int col = 0; col < kGlyphColumns; ++col) {
-        if ((rows[static_cast<std::size_t>(r)] >> (kGlyphColumns - 1 - col)) & 1u) {
+        if ((unsigned{rows[static_cast<std::size_t>(r)]} >> (kGlyphColumns - 1 - col)) & 1u) {
           pin(x_ + 1 + 2 * col, y_ + r);
         }
       }
@@ -179,7 +179,7 @@ class Printer {
   void graphics(std::string_view columns) {
     for (char byte : columns) {
       if (x_ < kPrintLineDots) {
-        const auto bits = static_cast<unsigned char>(byte);
+        const unsigned bits = static_cast<unsigned char>(byte);
         for (int pinRow = 0; pinRow < 8; ++pinRow) {
           if ((bits >> (7 - pinRow)) & 1u) pin(x_, y_ + pinRow);
         }

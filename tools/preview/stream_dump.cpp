@@ -62,7 +62,7 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
   auto inked = [&](std::size_t x, int row) {
     const Band& b = bands[static_cast<std::size_t>(row / 8)];
     return x < b.dots.size() &&
-           ((static_cast<unsigned char>(b.dots[x]) >> (7 - row % 8)) & 1u) != 0;
+           ((unsigned{static_cast<unsigned char>(b.dots[x])} >> (7 - row % 8)) & 1u) != 0;
   };
   const std::size_t block = kBlockColumns * kColumnDots;
   bool any = false;
