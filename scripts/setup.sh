@@ -8,6 +8,9 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
   g++-mingw-w64-i686 wine wine32:i386
+  # Where the kernel runs no 32-bit x86 programs itself (as on this project's
+  # machines), wine32 runs under user-mode emulation.
+  qemu-user-static
   xfonts-wqy fonts-wqy-zenhei fontconfig locales
 )
 
