@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine (as root), builds every preset and runs
-# every test: native, sanitizers and the DLL under Wine. Quiet on success;
-# on failure it shows the log of what failed.
+# every test: native; AddressSanitizer + UndefinedBehaviorSanitizer;
+# ThreadSanitizer (the reliability tests); a one-minute libFuzzer run of the
+# job composition under ASan + UBSan; and the DLL under Wine. Quiet on
+# success; on failure it shows the log of what failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || { echo "test: set-up failed" >&2; exit 1; }
 
 logs=$(mktemp -d /tmp/bspp-test.XXXXXX)
-presets=(linux linux-asan win32)
+presets=(linux linux-asan linux-tsan linux-fuzz win32)
 passed=0
 failed=0
 status=0

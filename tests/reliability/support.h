@@ -22,8 +22,10 @@ inline long msSince(Clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// How long past its wait a call may take on a loaded machine under a sanitizer.
-inline constexpr long kLateMs = 1500;
+// How long past its wait a call may take: composing the job comes first, and
+// on a loaded machine under a sanitizer that alone can take a second or two.
+// A call that waits for a stalled device would take forever.
+inline constexpr long kLateMs = 3000;
 
 // The descriptors this process has open.
 inline int openDescriptorCount() {
