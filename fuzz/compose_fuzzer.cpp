@@ -35,7 +35,7 @@ const std::string_view kTerminator{"\x1B\x32\x0D\x0A", 4};
 
 unsigned reverseBits(unsigned char b) {
   unsigned r = 0;
-  for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7 - i);
+  for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7u - i);
   return r;
 }
 
@@ -157,8 +157,8 @@ class StreamReader {
     check(s_.size() - pos_ >= static_cast<std::size_t>(k), "band shorter than its ESC L count", pos_);
     for (int x = 0; x < k; ++x) {
       unsigned expected = 0;
-      for (int bit = 0; bit < 8; ++bit) {
-        const int row = top + 7 - bit;
+      for (unsigned bit = 0; bit < 8; ++bit) {
+        const unsigned row = static_cast<unsigned>(top) + 7u - bit;
         if (x < kDots && ((ink[static_cast<std::size_t>(x)] >> row) & 1u)) expected |= 1u << bit;
       }
       check(static_cast<unsigned char>(s_[pos_ + static_cast<std::size_t>(x)]) == expected,
