@@ -35,7 +35,7 @@ const std::string_view kTerminator{"\x1B\x32\x0D\x0A", 4};
 
 unsigned reverseBits(unsigned char b) {
   unsigned r = 0;
-  for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7u - i);
+  for (unsigned i = 0; i < 8; ++i) r |= ((static_cast<unsigned>(b) >> i) & 1u) << (7u - i);
   return r;
 }
 
@@ -159,7 +159,9 @@ class StreamReader {
       unsigned expected = 0;
       for (unsigned bit = 0; bit < 8; ++bit) {
         const unsigned row = static_cast<unsigned>(top) + 7u - bit;
-        if (x < kDots && ((ink[static_cast<std::size_t>(x)] >> row) & 1u)) expected |= 1u << bit;
+        if (x < kDots && ((static_cast<unsigned>(ink[static_cast<std::size_t>(x)]) >> row) & 1u)) {
+          expected |= 1u << bit;
+        }
       }
       check(static_cast<unsigned char>(s_[pos_ + static_cast<std::size_t>(x)]) == expected,
             "band dot data", pos_ + static_cast<std::size_t>(x));
