@@ -1,0 +1,213 @@
+// A Windows host for bspp.dll, driven line by line over stdin by the test
+// driver so that one Wine process serves many jobs.
+//
+//   load                         load bspp.dll, find BSPPring by name and by
+//                                ordinal 2; reply "load <ok|fail> ..."
+//   call <text> <last> <wait> <keep> [hold]
+//                                call BSPPring; <text> is hex bytes, "-" for
+//                                an empty buffer or "null" for a NULL pointer;
+//                                "hold" opens LPT1 without sharing first.
+//                                Reply "call result=<AL> eax=<hex> stack=<ok|bad>
+//                                regs=<ok|bad> ms=<elapsed>"
+//   compare <text> <keep>        compose with the library's surface and with
+//                                the per-dot reference; reply "compare same=<0|1>
+//                                size=<n>"
+//   idle <path>                  stay while the file <path> exists (keeps Wine
+//                                up between tests)
+//   quit
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "api/print_job.h"
+#include "bspp.h"
+#include "compose/glyph_surface.h"
+#include "reference_surface.h"
+
+namespace {
+
+struct CallFrame {
+  std::uint32_t fn;
+  std::uint32_t text;
+  std::uint32_t lastIndex;
+  std::uint32_t waitMs;
+  std::uint32_t keepPage;
+  std::uint32_t espBefore;
+  std::uint32_t espAfter;
+  std::uint32_t eax;
+  std::uint32_t savedBefore[3];  // ebx, edi, ebp
+  std::uint32_t savedAfter[3];
+};
+
+// Pushes the four arguments and calls through the pointer in plain assembly,
+// so that no compiler adjustment of the stack can hide a callee that does not
+// pop its own arguments. The stack pointer is put back by hand afterwards, so
+// a wrong convention is reported rather than crashing the host.
+void callStdcall(CallFrame* frame) {
+  __asm__ volatile(
+      "movl %%ebx, 32(%%esi)\n\t"
+      "movl %%edi, 36(%%esi)\n\t"
+      "movl %%ebp, 40(%%esi)\n\t"
+      "movl %%esp, 20(%%esi)\n\t"
+      "pushl 16(%%esi)\n\t"
+      "pushl 12(%%esi)\n\t"
+      "pushl 8(%%esi)\n\t"
+      "pushl 4(%%esi)\n\t"
+      "call *(%%esi)\n\t"
+      "movl %%esp, 24(%%esi)\n\t"
+      "movl %%eax, 28(%%esi)\n\t"
+      "movl 20(%%esi), %%esp\n\t"
+      "movl %%ebx, 44(%%esi)\n\t"
+      "movl %%edi, 48(%%esi)\n\t"
+      "movl %%ebp, 52(%%esi)\n\t"
+      :
+      : "S"(frame)
+      : "eax", "ecx", "edx", "memory", "cc");
+}
+
+bool parseHex(const std::string& hex, std::string& out) {
+  out.clear();
+  if (hex == "-") return true;
+  if (hex.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    out.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return true;
+}
+
+double nowMs() {
+  LARGE_INTEGER f, c;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+BSPPringFn g_print = nullptr;
+
+void load() {
+  HMODULE dll = ::LoadLibraryA("bspp.dll");
+  if (dll == nullptr) {
+    std::printf("load fail error=%lu\n", ::GetLastError());
+    return;
+  }
+  FARPROC byName = ::GetProcAddress(dll, "BSPPring");
+  FARPROC byOrdinal = ::GetProcAddress(dll, MAKEINTRESOURCEA(2));
+  FARPROC ordinal1 = ::GetProcAddress(dll, MAKEINTRESOURCEA(1));
+  FARPROC decorated = ::GetProcAddress(dll, "_BSPPring@16");
+  const bool ok = byName != nullptr && byName == byOrdinal && ordinal1 == nullptr &&
+                  decorated == nullptr;
+  std::printf("load %s name=%p ordinal2=%p ordinal1=%p decorated=%p\n", ok ? "ok" : "fail",
+              reinterpret_cast<void*>(byName), reinterpret_cast<void*>(byOrdinal),
+              reinterpret_cast<void*>(ordinal1), reinterpret_cast<void*>(decorated));
+  if (ok) g_print = reinterpret_cast<BSPPringFn>(reinterpret_cast<void*>(byName));
+}
+
+void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long keepPage,
+          bool hold) {
+  if (g_print == nullptr) {
+    std::printf("call fail not-loaded\n");
+    return;
+  }
+  std::string text;
+  if (textArg != "null" && !parseHex(textArg, text)) {
+    std::printf("call fail bad-text\n");
+    return;
+  }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (hold) {
+    held = ::CreateFileA("LPT1", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+      std::printf("call fail hold error=%lu\n", ::GetLastError());
+      return;
+    }
+  }
+  CallFrame frame{};
+  frame.fn = reinterpret_cast<std::uint32_t>(g_print);
+  frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint32_t>(text.data());
+  frame.lastIndex = static_cast<std::uint32_t>(lastIndex);
+  frame.waitMs = static_cast<std::uint32_t>(waitMs);
+  frame.keepPage = static_cast<std::uint32_t>(keepPage);
+  const double start = nowMs();
+  callStdcall(&frame);
+  const double elapsed = nowMs() - start;
+  if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+  const bool stackOk = frame.espAfter == frame.espBefore;
+  const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
+  std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n", frame.eax & 0xFFu, frame.eax,
+              stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+}
+
+void compare(const std::string& textArg, long keepPage) {
+  std::string text;
+  if (!parseHex(textArg, text)) {
+    std::printf("compare fail bad-text\n");
+    return;
+  }
+  std::unique_ptr<bspp::DrawSurface> ours = bspp::prepareGlyphSurface();
+  std::unique_ptr<bspp::DrawSurface> reference = bspp_test::makeReferenceSurface();
+  if (reference == nullptr) {
+    std::printf("compare fail no-reference\n");
+    return;
+  }
+  const std::string a = bspp::composeJob(text, keepPage != 0, *ours);
+  const std::string b = bspp::composeJob(text, keepPage != 0, *reference);
+  std::printf("compare same=%d size=%u\n", a == b ? 1 : 0, static_cast<unsigned>(a.size()));
+}
+
+}  // namespace
+
+int main() {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    char verb[16] = {};
+    std::sscanf(line.c_str(), "%15s", verb);
+    const std::string v = verb;
+    try {
+      if (v == "load") {
+        load();
+      } else if (v == "call") {
+        std::string hex(line.size(), '\0');
+        long last = 0, keep = 0;
+        unsigned long wait = 0;
+        char flag[16] = {};
+        const int n = std::sscanf(line.c_str(), "%*s %s %ld %lu %ld %15s", &hex[0], &last, &wait,
+                                  &keep, flag);
+        if (n < 4) {
+          std::printf("call fail syntax\n");
+        } else {
+          hex.resize(std::strlen(hex.c_str()));
+          call(hex, last, wait, keep, n == 5 && std::strcmp(flag, "hold") == 0);
+        }
+      } else if (v == "compare") {
+        std::string hex(line.size(), '\0');
+        long keep = 0;
+        if (std::sscanf(line.c_str(), "%*s %s %ld", &hex[0], &keep) != 2) {
+          std::printf("compare fail syntax\n");
+        } else {
+          hex.resize(std::strlen(hex.c_str()));
+          compare(hex, keep);
+        }
+      } else if (v == "idle") {
+        char path[MAX_PATH] = {};
+        std::sscanf(line.c_str(), "%*s %259s", path);
+        std::printf("idle\n");
+        std::fflush(stdout);
+        while (::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) ::Sleep(500);
+        return 0;
+      } else if (v == "quit") {
+        return 0;
+      } else {
+        std::printf("unknown %s\n", verb);
+      }
+    } catch (const std::exception& e) {
+      std::printf("%s fail exception %s\n", verb, e.what());
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}

@@ -1,0 +1,571 @@
+#!/usr/bin/env python3
+"""Runs bspp.dll under Wine and checks what reaches LPT1.
+
+  setup    make a private Wine prefix and keep Wine running for the tests
+  cleanup  stop that Wine and remove the prefix
+  jobs     many jobs through the DLL, every byte at LPT1 checked against the
+           model, the port's failure paths, the per-line drawing against one
+           call per character (run at code page 936)
+  glyphs   the glyph jobs again at another code page: identical streams
+  pe       the export table, imports and version resource of the file
+"""
+import argparse
+import json
+import os
+import random
+import select
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import escp_model  # noqa: E402
+
+WINE_LIB = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+SONG_FACE = "\u5b8b\u4f53"
+# WenQuanYi Zen Hei Sharp carries hand-tuned bitmap strikes for small sizes,
+# so the 16-pixel glyphs come out clean and monochrome.
+SONG_REPLACEMENT = "WenQuanYi Zen Hei Sharp"
+REPLY_TIMEOUT = 900  # seconds; a Wine process starts slowly without native 32-bit support
+
+
+def wine_env(prefix, locale="zh_CN.UTF-8"):
+    env = dict(os.environ)
+    for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
+        env.pop(var, None)
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale,
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    return env
+
+
+# ---------------------------------------------------------------- the prefix
+
+def reg_escape(text):
+    return "".join(c if 32 <= ord(c) < 127 and c not in '"\\' else "\\x%04x" % ord(c)
+                   for c in text)
+
+
+def make_prefix(prefix):
+    """A prefix laid out by hand: Wine's own PE files linked into system32
+    and the one registry key the tests need. Much faster than letting Wine
+    install a full prefix, which registers hundreds of components."""
+    if os.path.exists(prefix):
+        shutil.rmtree(prefix)
+    system32 = os.path.join(prefix, "drive_c", "windows", "system32")
+    os.makedirs(os.path.join(system32, "drivers"))
+    os.makedirs(os.path.join(prefix, "drive_c", "windows", "Fonts"))
+    os.makedirs(os.path.join(prefix, "drive_c", "windows", "temp"))
+    os.makedirs(os.path.join(prefix, "dosdevices"))
+    os.symlink("../drive_c", os.path.join(prefix, "dosdevices", "c:"))
+    os.symlink("/", os.path.join(prefix, "dosdevices", "z:"))
+    for name in os.listdir(WINE_LIB):
+        target = os.path.join(system32, "drivers" if name.endswith(".sys") else "", name)
+        os.symlink(os.path.join(WINE_LIB, name), target)
+    # Keep Wine from running its setup over the hand-made prefix.
+    with open(os.path.join(prefix, ".update-timestamp"), "w") as f:
+        f.write("disable\n")
+    with open(os.path.join(prefix, "user.reg"), "w") as f:
+        f.write("WINE REGISTRY Version 2\n"
+                ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win32\n\n"
+                "[Software\\\\Wine\\\\Fonts\\\\Replacements] 1700000000\n"
+                '"%s"="%s"\n' % (reg_escape(SONG_FACE), SONG_REPLACEMENT))
+
+
+def keepalive_path(prefix):
+    return os.path.join(prefix, "keepalive.out")
+
+
+def setup(args):
+    start = time.monotonic()
+    make_prefix(args.prefix)
+    env = wine_env(args.prefix)
+    subprocess.run(["wineserver", "-p"], env=env, check=True)
+    # One host stays up for the whole run, so that Wine's own processes are
+    # started once and not again for every test.
+    flag = os.path.join(args.prefix, "keepalive.flag")
+    commands = os.path.join(args.prefix, "keepalive.in")
+    with open(flag, "w"), open(commands, "w") as f:
+        f.write("load\nidle Z:%s\n" % flag.replace("/", "\\"))
+    with open(commands) as stdin, open(keepalive_path(args.prefix), "w") as out:
+        subprocess.Popen(["wine", args.host], env=env, cwd=os.path.dirname(args.host),
+                         stdin=stdin, stdout=out, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+    deadline = time.monotonic() + REPLY_TIMEOUT
+    while time.monotonic() < deadline:
+        with open(keepalive_path(args.prefix)) as f:
+            text = f.read()
+        if "idle" in text:
+            print("prefix ready in %.0f s: %s" % (time.monotonic() - start, text.strip()))
+            return 0 if "load ok" in text else 1
+        time.sleep(1)
+    print("Wine did not come up in %d s" % REPLY_TIMEOUT)
+    return 1
+
+
+def cleanup(args):
+    if os.path.isdir(args.prefix):
+        flag = os.path.join(args.prefix, "keepalive.flag")
+        if os.path.exists(flag):
+            os.unlink(flag)
+        subprocess.run(["wineserver", "-k"], env=wine_env(args.prefix), check=False)
+        shutil.rmtree(args.prefix, ignore_errors=True)
+    return 0
+
+
+# ---------------------------------------------------------------- the host
+
+class Host:
+    """One bspp_host.exe under Wine, spoken to a line at a time."""
+
+    def __init__(self, host, prefix, locale):
+        self.proc = subprocess.Popen(["wine", host], env=wine_env(prefix, locale),
+                                     cwd=os.path.dirname(host), stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.buffer = b""
+
+    def ask(self, line, timeout=REPLY_TIMEOUT):
+        self.proc.stdin.write(line.encode() + b"\n")
+        self.proc.stdin.flush()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
+                raise RuntimeError("no reply to %r within %d s" % (line[:60], timeout))
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:
+                raise RuntimeError("host ended while asked %r" % line[:60])
+            self.buffer += chunk
+        reply, self.buffer = self.buffer.split(b"\n", 1)
+        return reply.decode().strip()
+
+    def call(self, text, last, wait, keep, hold=False):
+        arg = "null" if text is None else (text.hex() or "-")
+        reply = self.ask("call %s %d %d %d%s" % (arg, last, wait, keep, " hold" if hold else ""))
+        fields = dict(f.split("=", 1) for f in reply.split()[1:] if "=" in f)
+        if not reply.startswith("call result="):
+            raise RuntimeError(reply)
+        return fields
+
+    def close(self):
+        try:
+            self.proc.stdin.write(b"quit\n")
+            self.proc.stdin.close()
+            self.proc.wait(timeout=120)
+        except Exception:
+            self.proc.kill()
+
+
+class Checks:
+    def __init__(self):
+        self.failed = 0
+        self.passed = 0
+
+    def expect(self, ok, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+            print("FAIL:", what)
+        return ok
+
+    def summary(self):
+        print("%d passed, %d failed" % (self.passed, self.failed))
+        return 0 if self.failed == 0 else 1
+
+
+def link_lpt1(prefix, target):
+    link = os.path.join(prefix, "dosdevices", "lpt1")
+    if os.path.lexists(link):
+        os.unlink(link)
+    if target is not None:
+        os.symlink(target, link)
+
+
+# ---------------------------------------------------------------- the jobs
+
+def gb(s):
+    return s.encode("gb2312")
+
+
+HANZI = [bytes([0xB0 + i // 94, 0xA1 + i % 94]) for i in range(3000)]
+
+
+def random_job(rng):
+    """A mixed job: ASCII, bytes 80-9F, control bytes, Chinese characters,
+    pairs that are not characters and a lead byte at the very end."""
+    parts = []
+    for _ in range(rng.randint(0, 120)):
+        r = rng.random()
+        if r < 0.45:
+            parts.append(bytes([rng.randint(0x20, 0x7E)]))
+        elif r < 0.5:
+            parts.append(bytes([rng.choice([0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x1B, 0x80, 0x9F])]))
+        elif r < 0.6:
+            parts.append(b" " * rng.randint(1, 30))
+        elif r < 0.95:
+            parts.append(rng.choice(HANZI))
+        else:
+            parts.append(bytes([rng.randint(0xA0, 0xFF), rng.randint(0x00, 0xFF)]))
+    text = b"".join(parts)
+    if rng.random() < 0.2:
+        text += bytes([rng.randint(0xA0, 0xFE)])
+    return text
+
+
+def glyph_jobs():
+    """Jobs whose ink is checked cell by cell: (name, text, keep)."""
+    line40 = b"".join(HANZI[i * 7] for i in range(40))
+    return [
+        ("one character at column 0", b"\xb0\xa1", 1),
+        ("full line of 40 characters", line40, 1),
+        ("worked job", b"AB\xb0\xa1C" + b" " * 75 + b"\x00", 0),
+        ("character at column 79", b"x" * 79 + b"\xb0\xa1" + b"tail", 0),
+        ("mixed text", gb("打印机测试 Printer test 第一行") + b" " * 40 + gb("第二行：中文与 ASCII"), 1),
+        ("two lines of characters", b"".join(HANZI[100:180]), 0),
+    ]
+
+
+def check_stream(checks, name, stream, text, keep):
+    problems, bands = escp_model.check(stream, escp_model.expected(text, keep))
+    for p in problems[:3]:
+        checks.expect(False, "%s: %s" % (name, p))
+    if not problems:
+        checks.expect(True, name)
+    return bands
+
+
+def check_glyph_ink(checks, name, bands, text):
+    """Every valid character cell carries ink in both bands."""
+    for (b0, b1), cells in zip(escp_model.inked_cells(bands),
+                               [band.cells for band, _ in bands[::2]]):
+        for i, (lead, trail, col) in enumerate(cells):
+            try:
+                bytes([lead, trail]).decode("gb2312")
+            except UnicodeDecodeError:
+                checks.expect(i not in b0 and i not in b1,
+                              "%s: ink in the cell of the non-character %02x %02x" % (name, lead, trail))
+                continue
+            checks.expect(i in b0 and i in b1,
+                          "%s: no ink in both bands for %02x %02x at column %d" % (name, lead, trail, col))
+
+
+def run_glyph_jobs(checks, host, lpt1):
+    streams = {}
+    for name, text, keep in glyph_jobs():
+        open(lpt1, "wb").close()
+        r = host.call(text, len(text) - 1, 20, keep)
+        checks.expect(r["result"] == "1", "%s: result %s" % (name, r["result"]))
+        with open(lpt1, "rb") as f:
+            stream = f.read()
+        bands = check_stream(checks, "glyphs: " + name, stream, text, keep)
+        check_glyph_ink(checks, name, bands, text)
+        streams[name] = stream.hex()
+    # B0 A1 at column 0 inks only dot columns 5 to 20.
+    one = bytes.fromhex(streams["one character at column 0"])
+    data0, data1 = one[9:9 + 24], one[9 + 24 + 9:9 + 24 + 9 + 24]
+    inked = [x for x in range(24) if data0[x] or data1[x]]
+    checks.expect(inked and min(inked) >= 5 and max(inked) <= 20 and any(data0) and any(data1),
+                  "B0 A1 ink lies in dot columns 5-20 of both bands: %s" % inked)
+    return streams
+
+
+def call_checks(checks, r, name, result):
+    checks.expect(r["result"] == result, "%s: result %s, expected %s" % (name, r["result"], result))
+    checks.expect(r["stack"] == "ok", "%s: stack pointer moved across the call" % name)
+    checks.expect(r["regs"] == "ok", "%s: callee-saved registers changed" % name)
+    checks.expect(int(r["eax"], 16) & 0xFF in (0, 1), "%s: AL is %s" % (name, r["eax"]))
+
+
+def jobs(args):
+    checks = Checks()
+    work = tempfile.mkdtemp(prefix="bspp-wine-")
+    lpt1 = os.path.join(work, "lpt1.out")
+    open(lpt1, "wb").close()
+    link_lpt1(args.prefix, lpt1)
+    host = Host(args.host, args.prefix, args.locale)
+    try:
+        checks.expect(host.ask("load").startswith("load ok"),
+                      "BSPPring found by name and by ordinal 2 at the same address")
+
+        # Many jobs, every byte checked.
+        rng = random.Random(936)
+        texts = [(b"HELLO\x00", 0), (b"HELLO\x00", 1), (b"HELLO", 0), (b"", 0),
+                 (b"A" * 80, 0), (b"A" * 80 + b"\x00", 0), (b"A" * 80 + b"\x00", 1),
+                 (bytes(range(256)), 0), (b" " * 80 + b"x", 1), (b"\x0d\x0a" * 50, 0)]
+        texts += [(random_job(rng), rng.randint(0, 1)) for _ in range(60)]
+        for i, (text, keep) in enumerate(texts):
+            open(lpt1, "wb").close()
+            r = host.call(text, len(text) - 1, 10, keep)
+            call_checks(checks, r, "job %d" % i, "1")
+            with open(lpt1, "rb") as f:
+                check_stream(checks, "job %d (%d bytes, keepPage %d)" % (i, len(text), keep),
+                             f.read(), text, keep)
+
+        # lastIndex is the index of the last byte: a negative one is an empty
+        # job, still written (zero bytes) and reported.
+        open(lpt1, "wb").close()
+        r = host.call(b"XYZ", -1, 10, 0)
+        call_checks(checks, r, "lastIndex -1", "1")
+        checks.expect(os.path.getsize(lpt1) == 0, "lastIndex -1 writes nothing")
+        r = host.call(b"XYZ", 0, 10, 1)
+        with open(lpt1, "rb") as f:
+            checks.expect(f.read() == b"X\x1b\x32\x0d\x0a", "lastIndex 0 prints one byte")
+
+        streams = run_glyph_jobs(checks, host, lpt1)
+        with open(args.save, "w") as f:
+            json.dump(streams, f)
+
+        # The port's failure paths.
+        open(lpt1, "wb").close()
+        r = host.call(b"HELLO", 4, 50, 0, hold=True)
+        call_checks(checks, r, "LPT1 held by the host", "0")
+        checks.expect(os.path.getsize(lpt1) == 0, "nothing written while LPT1 is held")
+
+        r = host.call(None, 5, 2000, 0)
+        call_checks(checks, r, "NULL text", "0")
+        checks.expect(float(r["ms"]) < 1000, "NULL text returns at once (%s ms)" % r["ms"])
+
+        link_lpt1(args.prefix, None)
+        r = host.call(b"HELLO", 4, 300, 0)
+        call_checks(checks, r, "no LPT1", "0")
+        checks.expect(float(r["ms"]) >= 299, "no LPT1: false after the wait (%s ms)" % r["ms"])
+
+        link_lpt1(args.prefix, "/dev/full")
+        r = host.call(b"HELLO", 4, 300, 0)
+        call_checks(checks, r, "write fails at once", "0")
+        checks.expect(299 <= float(r["ms"]) < 60000, "failed write: no hang (%s ms)" % r["ms"])
+
+        big = b"".join(HANZI[i % 3000] for i in range(40 * 120))  # ~240 KB of bands
+        fifo = os.path.join(work, "lpt1.fifo")
+        os.mkfifo(fifo)
+        link_lpt1(args.prefix, fifo)
+        r = host.call(big, len(big) - 1, 300, 1)
+        call_checks(checks, r, "write still pending, nobody reading", "0")
+        checks.expect(float(r["ms"]) < 120000, "pending write cancelled (%s ms)" % r["ms"])
+
+        received = bytearray()
+        stop = threading.Event()
+
+        def reader(delay, chunk):
+            fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+            try:
+                while not stop.is_set():
+                    if select.select([fd], [], [], 0.05)[0]:
+                        data = os.read(fd, chunk)
+                        received.extend(data)
+                        if delay:
+                            time.sleep(delay)
+            finally:
+                os.close(fd)
+
+        t = threading.Thread(target=reader, args=(0.05, 512))
+        t.start()
+        r = host.call(big, len(big) - 1, 300, 1)
+        stop.set()
+        t.join()
+        call_checks(checks, r, "slow reader", "0")
+
+        stop.clear()
+        received.clear()
+        t = threading.Thread(target=reader, args=(0, 1 << 16))
+        t.start()
+        r = host.call(big, len(big) - 1, 3000, 1)
+        time.sleep(0.5)
+        stop.set()
+        t.join()
+        call_checks(checks, r, "a reader that keeps up", "1")
+        check_stream(checks, "large job through a pipe", bytes(received), big, 1)
+
+        # The line drawn in one text call gives the same stream as one call
+        # per character read back dot by dot.
+        link_lpt1(args.prefix, lpt1)
+        for name, text, keep in glyph_jobs() + [
+                ("non-characters", b"\xb0\x20\xa1\x00\xff\xff\xaa\xa1" + HANZI[5] + b"\xb0", 0),
+                ("random", random_job(random.Random(1)), 0)]:
+            reply = host.ask("compare %s %d" % (text.hex(), keep))
+            checks.expect(reply.startswith("compare same=1"),
+                          "%s: per-line drawing differs from per-character: %s" % (name, reply))
+    finally:
+        host.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return checks.summary()
+
+
+def glyphs(args):
+    checks = Checks()
+    work = tempfile.mkdtemp(prefix="bspp-wine-")
+    lpt1 = os.path.join(work, "lpt1.out")
+    open(lpt1, "wb").close()
+    link_lpt1(args.prefix, lpt1)
+    host = Host(args.host, args.prefix, args.locale)
+    try:
+        checks.expect(host.ask("load").startswith("load ok"), "load")
+        streams = run_glyph_jobs(checks, host, lpt1)
+        with open(args.compare_with) as f:
+            reference = json.load(f)
+        for name, stream in streams.items():
+            checks.expect(reference.get(name) == stream,
+                          "%s: stream differs from the one at code page 936" % name)
+    finally:
+        host.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return checks.summary()
+
+
+# ---------------------------------------------------------------- the file
+
+class Pe:
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0"
+        self.machine, nsections, _, _, _, optsize, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        ndirs = struct.unpack_from("<I", data, opt + 92)[0]
+        self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
+        self.sections = []
+        for i in range(nsections):
+            s = opt + optsize + 40 * i
+            vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, s + 8)
+            self.sections.append((va, max(vsize, rawsize), raw))
+
+    def off(self, rva):
+        for va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return rva - va + raw
+        raise ValueError("rva %x" % rva)
+
+    def cstr(self, rva):
+        o = self.off(rva)
+        return self.data[o:self.data.index(b"\0", o)].decode()
+
+    def exports(self):
+        o = self.off(self.dirs[0][0])
+        base, nfuncs, nnames, funcs, names, ords = struct.unpack_from("<IIIIII", self.data, o + 16)
+        result = []
+        for i in range(nnames):
+            name = self.cstr(struct.unpack_from("<I", self.data, self.off(names) + 4 * i)[0])
+            index = struct.unpack_from("<H", self.data, self.off(ords) + 2 * i)[0]
+            result.append((name, base + index))
+        return base, nfuncs, result
+
+    def imports(self):
+        o = self.off(self.dirs[1][0])
+        names = []
+        while True:
+            entry = struct.unpack_from("<IIIII", self.data, o)
+            if entry[3] == 0:
+                return names
+            names.append(self.cstr(entry[3]))
+            o += 20
+
+    def version_resource(self):
+        root = self.off(self.dirs[2][0])
+
+        def entries(o):
+            named, ids = struct.unpack_from("<HH", self.data, o + 12)
+            for i in range(named + ids):
+                yield struct.unpack_from("<II", self.data, o + 16 + 8 * i)
+
+        def first_leaf(o):
+            for _, target in entries(o):
+                if target & 0x80000000:
+                    return first_leaf(root + (target & 0x7FFFFFFF))
+                rva, size = struct.unpack_from("<II", self.data, root + target)
+                return self.data[self.off(rva):self.off(rva) + size]
+
+        for ident, target in entries(root):
+            if ident == 16:  # RT_VERSION
+                return first_leaf(root + (target & 0x7FFFFFFF))
+        return None
+
+
+def parse_version_block(data, o=0):
+    """(key, value, children) of one VS_VERSIONINFO-style block."""
+    length, value_length, is_text = struct.unpack_from("<HHH", data, o)
+    end = o + length
+    k = o + 6
+    key_end = k
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[k:key_end].decode("utf-16-le")
+    p = (key_end + 2 + 3) & ~3
+    if is_text:
+        value = data[p:p + 2 * value_length].decode("utf-16-le").rstrip("\0")
+        p += 2 * value_length
+    else:
+        value = data[p:p + value_length]
+        p += value_length
+    p = (p + 3) & ~3
+    children = []
+    while p < end:
+        child = parse_version_block(data, p)
+        children.append(child[:3])
+        p = (p + child[3] + 3) & ~3
+    return key, value, children, length
+
+
+def pe(args):
+    checks = Checks()
+    with open(args.dll, "rb") as f:
+        image = Pe(f.read())
+    checks.expect(image.machine == 0x14C and image.magic == 0x10B, "a 32-bit x86 PE image")
+    checks.expect(image.characteristics & 0x2000, "a DLL")
+    base, nfuncs, names = image.exports()
+    checks.expect((base, nfuncs, names) == (2, 1, [("BSPPring", 2)]),
+                  "one export, BSPPring at ordinal 2, base 2: base %d, %d functions, %s"
+                  % (base, nfuncs, names))
+    system = {"kernel32.dll", "gdi32.dll", "user32.dll", "msvcrt.dll"}
+    imports = image.imports()
+    checks.expect(all(n.lower() in system for n in imports), "only system DLLs imported: %s" % imports)
+
+    info = image.version_resource()
+    checks.expect(info is not None, "a version resource")
+    if info is not None:
+        key, fixed, children, _ = parse_version_block(info)
+        sig, _, file_ms, file_ls, prod_ms, prod_ls = struct.unpack_from("<IIIIII", fixed)
+        checks.expect(key == "VS_VERSION_INFO" and sig == 0xFEEF04BD, "VS_VERSION_INFO")
+        checks.expect((file_ms, file_ls, prod_ms, prod_ls) == (0x10000, 1, 0x10000, 1),
+                      "FILEVERSION and PRODUCTVERSION 1,0,0,1")
+        blocks = {c[0]: c for c in children}
+        strings = {}
+        tables = [t for t in blocks.get("StringFileInfo", ("", "", []))[2]]
+        checks.expect([t[0] for t in tables] == ["080404b0"], "one string table, 080404b0")
+        for t in tables:
+            strings = {c[0]: c[1] for c in t[2]}
+        checks.expect(strings.get("FileVersion") == "1, 0, 0, 1", "FileVersion %r" % strings.get("FileVersion"))
+        checks.expect(strings.get("ProductVersion") == "1, 0, 0, 1",
+                      "ProductVersion %r" % strings.get("ProductVersion"))
+        checks.expect(strings.get("OriginalFilename") == "bspp.dll", "OriginalFilename")
+        var = blocks.get("VarFileInfo", ("", "", []))[2]
+        translation = var[0][1] if var else b""
+        checks.expect(translation == struct.pack("<HH", 0x0804, 1200),
+                      "Translation 0x0804, 1200: %s" % translation.hex())
+    return checks.summary()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command", choices=["setup", "cleanup", "jobs", "glyphs", "pe"])
+    parser.add_argument("--prefix")
+    parser.add_argument("--host")
+    parser.add_argument("--dll")
+    parser.add_argument("--locale", default="zh_CN.UTF-8")
+    parser.add_argument("--save")
+    parser.add_argument("--compare-with")
+    args = parser.parse_args()
+    if args.host:
+        args.host = os.path.abspath(args.host)
+    return {"setup": setup, "cleanup": cleanup, "jobs": jobs, "glyphs": glyphs, "pe": pe}[
+        args.command](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
