@@ -84,7 +84,9 @@ def setup(args):
     start = time.monotonic()
     make_prefix(args.prefix)
     env = wine_env(args.prefix)
-    subprocess.run(["wineserver", "-p"], env=env, check=True)
+    # Started detached from our output, which the test runner waits on.
+    subprocess.run(["wineserver", "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # One host stays up for the whole run, so that Wine's own processes are
     # started once and not again for every test.
     flag = os.path.join(args.prefix, "keepalive.flag")
@@ -112,7 +114,9 @@ def cleanup(args):
         flag = os.path.join(args.prefix, "keepalive.flag")
         if os.path.exists(flag):
             os.unlink(flag)
-        subprocess.run(["wineserver", "-k"], env=wine_env(args.prefix), check=False)
+        subprocess.run(["wineserver", "-k"], env=wine_env(args.prefix), check=False,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         shutil.rmtree(args.prefix, ignore_errors=True)
     return 0
 
