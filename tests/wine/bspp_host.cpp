@@ -12,6 +12,8 @@
 //   compare <text> <keep>        compose with the library's surface and with
 //                                the per-dot reference; reply "compare same=<0|1>
 //                                size=<n>"
+//   font                         the face, height and code page that "宋体"
+//                                at 12 points resolves to here
 //   idle <path>                  stay while the file <path> exists (keeps Wine
 //                                up between tests)
 //   quit
@@ -158,6 +160,30 @@ void compare(const std::string& textArg, long keepPage) {
   std::printf("compare same=%d size=%u\n", a == b ? 1 : 0, static_cast<unsigned>(a.size()));
 }
 
+void font() {
+  HDC screen = ::GetDC(nullptr);
+  HDC dc = ::CreateCompatibleDC(screen);
+  LOGFONTW lf{};
+  lf.lfHeight = -::MulDiv(120, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
+  lf.lfCharSet = GB2312_CHARSET;
+  lf.lfQuality = NONANTIALIASED_QUALITY;
+  std::memcpy(lf.lfFaceName, L"\u5B8B\u4F53", sizeof L"\u5B8B\u4F53");
+  HFONT f = ::CreateFontIndirectW(&lf);
+  HGDIOBJ old = ::SelectObject(dc, f);
+  wchar_t face[LF_FACESIZE] = {};
+  ::GetTextFaceW(dc, LF_FACESIZE, face);
+  char utf8[4 * LF_FACESIZE] = {};
+  ::WideCharToMultiByte(CP_UTF8, 0, face, -1, utf8, sizeof utf8, nullptr, nullptr);
+  TEXTMETRICW tm{};
+  ::GetTextMetricsW(dc, &tm);
+  std::printf("font face=%s height=%ld lfHeight=%ld charset=%d acp=%u\n", utf8, tm.tmHeight,
+              lf.lfHeight, tm.tmCharSet, ::GetACP());
+  ::SelectObject(dc, old);
+  ::DeleteObject(f);
+  ::DeleteDC(dc);
+  ::ReleaseDC(nullptr, screen);
+}
+
 }  // namespace
 
 int main() {
@@ -183,6 +209,8 @@ int main() {
           hex.resize(std::strlen(hex.c_str()));
           call(hex, last, wait, keep, n == 5 && std::strcmp(flag, "hold") == 0);
         }
+      } else if (v == "font") {
+        font();
       } else if (v == "compare") {
         std::string hex(line.size(), '\0');
         long keep = 0;

@@ -21,11 +21,18 @@ class Band:
         self.k = k
         self.cells = cells  # [(lead, trail, column)]
 
-    def cell_of(self, x):
-        """Index of the character whose cell holds dot column x, or None."""
+    def cell_of(self, x, strict=True):
+        """Index of the character whose cell holds dot column x, or None.
+
+        strict: the 16-dot cell at the character's point; otherwise the two
+        text columns the character takes, where glyphs that reach a dot or
+        two past their cell (accents, narrow symbols) still belong."""
         for i, (_, _, col) in enumerate(self.cells):
-            left = col * DOTS_PER_COLUMN + CELL_INSET
-            if left <= x < left + CELL_WIDTH:
+            if strict:
+                left, width = col * DOTS_PER_COLUMN + CELL_INSET, CELL_WIDTH
+            else:
+                left, width = col * DOTS_PER_COLUMN, 2 * DOTS_PER_COLUMN
+            if left <= x < left + width:
                 return i
         return None
 
@@ -113,8 +120,9 @@ def band_ink(data, band):
     return {x: v for x, v in enumerate(data) if v}
 
 
-def check(stream, template):
-    """Compares a received stream with the template.
+def check(stream, template, strict=True):
+    """Compares a received stream with the template (strict: see
+    Band.cell_of).
 
     Returns (problems, bands) where problems is a list of strings and bands a
     list of (Band, data bytes) in stream order."""
@@ -128,7 +136,7 @@ def check(stream, template):
                 problems.append("stream ends inside band data at %d" % pos)
                 return problems, bands
             for x, v in enumerate(data):
-                if v and part.cell_of(x) is None:
+                if v and part.cell_of(x, strict) is None:
                     problems.append("ink outside every cell: band %d dot column %d (byte %d)"
                                     % (part.number, x, pos + x))
                     break
