@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "port/lpt_port.h"
+#include "port/win32_syscalls.h"
 
 namespace bspp {
 
@@ -23,7 +24,7 @@ class UniqueHandle {
   HANDLE get() const noexcept { return h_; }
   bool valid() const noexcept { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
   void reset() noexcept {
-    if (valid()) ::CloseHandle(h_);
+    if (valid()) sys::CloseHandle(h_);
     h_ = nullptr;
   }
 
@@ -34,9 +35,9 @@ class UniqueHandle {
 class Win32Port final : public Port {
  public:
   explicit Win32Port(const char* device)
-      : port_(::CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      : port_(sys::CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr)),
-        event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+        event_(sys::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
     OVERLAPPED overlapped{};
@@ -46,30 +47,30 @@ class Win32Port final : public Port {
     // One write of every byte, also of an empty stream. Whether it completed
     // at once or is still under way is not told apart here; only whether it
     // was started at all, since only a started write may be waited for.
-    const BOOL done = ::WriteFile(port_.get(), stream.data(), static_cast<DWORD>(stream.size()),
+    const BOOL done = sys::WriteFile(port_.get(), stream.data(), static_cast<DWORD>(stream.size()),
                                   &written, &overlapped);
     const bool started = done != FALSE || ::GetLastError() == ERROR_IO_PENDING;
 
-    ::Sleep(waitMs);
+    sys::Sleep(waitMs);
 
-    // The single check. A write that never started has no result of its own:
-    // its overlapped record still reads as pending, so it is a failure here
-    // and is never waited for.
+    // The single check. A write that never started has no result of its own
+    // (its overlapped record was never filled in): it is a failure here and
+    // is never waited for.
     written = 0;
-    bool ok = ::GetOverlappedResult(port_.get(), &overlapped, &written, FALSE) != FALSE;
+    bool ok = sys::GetOverlappedResult(port_.get(), &overlapped, &written, FALSE) != FALSE;
     const DWORD checkError = ok ? ERROR_SUCCESS : ::GetLastError();
     ok = ok && started;
     if (started && checkError == ERROR_IO_INCOMPLETE) {
       // Too slow for the wait: give up, but end the write before the stream
       // and the overlapped record it writes from go away.
-      ::CancelIoEx(port_.get(), &overlapped);
+      sys::CancelIoEx(port_.get(), &overlapped);
       DWORD ignored = 0;
-      ::GetOverlappedResult(port_.get(), &overlapped, &ignored, TRUE);
+      sys::GetOverlappedResult(port_.get(), &overlapped, &ignored, TRUE);
     }
     // A write that moved fewer bytes than the stream did not deliver the job.
     if (ok && written != stream.size()) ok = false;
 
-    if (event_.valid()) ::ResetEvent(event_.get());
+    if (event_.valid()) sys::ResetEvent(event_.get());
     port_.reset();
     event_.reset();
     return ok;
