@@ -4,8 +4,8 @@
 #   2. builds the library and bspp-print (linux preset),
 #   3. prints the example as a dry run: the job stream, its annotated
 #      listing and a picture of the printed page,
-#   4. prints it through the Windows build under Wine into a file-backed
-#      LPT1, and pictures what arrived there.
+#   4. prints it through bspp.dll under Wine into a file-backed LPT1, and
+#      pictures what arrived there.
 # Everything it writes goes to build/demo (or $BSPP_DEMO_OUT).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,34 +48,40 @@ echo "  ..."
 grep -E '^[0-9A-F]{6}  form feed' "$out/delivery-note.dump.txt"
 tail -n 1 "$out/delivery-note.dump.txt"
 
-step "Through the Windows DLL's code under Wine, into a file-backed LPT1"
-# bspp-print.exe is linked from the same objects as bspp.dll (its BSPPring
-# path: printJob with the GDI raster and the LPT1 port).
+step "Through bspp.dll under Wine, into a file-backed LPT1"
+# A small Windows host program loads bspp.dll, finds BSPPring and calls it
+# with the example's bytes and a NUL as the last byte, as a host passing
+# strlen(text) does; LPT1 of a private Wine prefix is a file.
 wine_note=""
 if ! command -v wine >/dev/null; then
   wine_note="wine is not installed"
-elif ! { cmake --preset win32 -B "$winbuild" && cmake --build "$winbuild" --target bspp bspp-print; } \
+elif ! { cmake --preset win32 -B "$winbuild" && cmake --build "$winbuild" --target bspp bspp_host; } \
     >"$out/win32-build.log" 2>&1; then
   wine_note="the win32 build failed (see ${out#"$root"/}/win32-build.log)"
 fi
 if [[ -z $wine_note ]]; then
-  # A private Wine prefix whose LPT1 is a file. Setting a prefix up takes a
-  # minute or more (much longer where Wine runs under emulation); both Wine
-  # steps are bounded by BSPP_WINE_TIMEOUT seconds.
+  # Where Wine runs under emulation every Wine process takes a minute or
+  # more to start; each step is bounded by BSPP_WINE_TIMEOUT seconds.
   limit=${BSPP_WINE_TIMEOUT:-900}
+  host=$winbuild/tests/wine/bspp_host.exe
+  driver=(python3 "$root/tests/wine/wine_driver.py")
   prefix=$(mktemp -d /tmp/bspp-demo-wine.XXXXXX)
-  export WINEPREFIX=$prefix WINEDEBUG=-all
-  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$prefix"' EXIT
-  echo "setting up a Wine prefix (up to ${limit}s)..."
-  timeout "$limit" wineboot -i >/dev/null 2>&1 || true
-  : >"$out/lpt1.bin"
-  mkdir -p "$prefix/dosdevices"
-  ln -sf "$out/lpt1.bin" "$prefix/dosdevices/lpt1"
-  # Wine picks its ANSI code page from the locale: 936, as on a Chinese
-  # Windows. The glyphs are read as code page 936 at any code page.
-  if LC_ALL=zh_CN.UTF-8 timeout "$limit" wine "$winbuild/tools/bspp-print.exe" --nul --wait 3000 \
-      "$example" 2>"$out/wine.log"; then
-    echo "printed: $(wc -c <"$out/lpt1.bin") bytes reached LPT1 (${out#"$root"/}/lpt1.bin)"
+  trap '"${driver[@]}" cleanup --prefix "$prefix" >/dev/null 2>&1 || true' EXIT
+  echo "setting up a private Wine prefix (a few minutes under emulation)..."
+  if timeout "$limit" "${driver[@]}" setup --prefix "$prefix" --host "$host" >"$out/wine.log" 2>&1; then
+    : >"$out/lpt1.bin"
+    ln -sf "$out/lpt1.bin" "$prefix/dosdevices/lpt1"
+    text=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().hex() + "00")' "$example")
+    last=$(wc -c <"$example")  # the index of the NUL
+    # Wine takes its ANSI code page from the locale: 936, as on a Chinese Windows.
+    reply=$(printf 'load\ncall %s %d 3000 0\nquit\n' "$text" "$last" |
+      env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 \
+        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+        timeout "$limit" wine "$host" 2>>"$out/wine.log") || true
+    echo "$reply" | grep -E '^(load|call)' | sed 's/^/  host: /'
+  fi
+  if grep -q '^call result=1' <<<"${reply:-}"; then
+    echo "BSPPring returned 1: $(wc -c <"$out/lpt1.bin") bytes reached LPT1 (${out#"$root"/}/lpt1.bin)"
     "$print" --stream --preview "$out/lpt1.png" "$out/lpt1.bin" 2>/dev/null
     if cmp -s "$out/lpt1.bin" "$out/delivery-note.job"; then
       echo "identical to the Linux dry run, byte for byte"
@@ -88,7 +94,7 @@ if [[ -z $wine_note ]]; then
         || echo "  (the element lists differ: compare the two dumps)"
     fi
   else
-    wine_note="bspp-print.exe under Wine failed or timed out: $(tail -n 1 "$out/wine.log")"
+    wine_note="the DLL under Wine did not print (see ${out#"$root"/}/wine.log)"
   fi
 fi
 [[ -n $wine_note ]] && echo "skipped: $wine_note"
