@@ -1,10 +1,11 @@
 // The Windows port against a scripted kernel: every way the transfer can go
 // wrong gives false, waits only for a write that was started, and closes
-// both handles once.
+// both handles once; so does every allocation failure inside a call.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "alloc_failure.h"
 #include "port/lpt_port.h"
 #include "scripted_kernel.h"
 
@@ -112,6 +113,8 @@ int main() {
     s.moved = 2;
     check(!run(name, s), name, "fewer bytes than the stream is a failure");
   }
+
+  allocationFailureTests(check);
 
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
