@@ -1,5 +1,7 @@
 #include "api/print_job.h"
 
+#include <new>
+
 #include "compose/glyph_bander.h"
 #include "compose/line_composer.h"
 
@@ -17,18 +19,43 @@ std::string composeJob(const std::string& jobText, bool keepPage, DrawSurface& s
   return stream;
 }
 
+namespace {
+
+bool fail(JobReport* report, Failure failure) noexcept {
+  if (report != nullptr) report->transfer.failure = failure;
+  return false;
+}
+
+}  // namespace
+
 bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
-              std::uint32_t waitMs, std::int32_t keepPage) noexcept {
-  if (text == nullptr && lastIndex >= 0) return false;
+              std::uint32_t waitMs, std::int32_t keepPage, JobReport* report) noexcept {
+  if (report != nullptr) *report = JobReport{};
+  if (text == nullptr && lastIndex >= 0) return fail(report, Failure::badArgument);
   try {
     // The port is held from the start of the call, through composition.
     std::unique_ptr<Port> port = platform.openPort();
     const std::string jobText = copyJobText(text, lastIndex);
     std::unique_ptr<DrawSurface> surface = platform.prepareSurface();
     const std::string stream = composeJob(jobText, keepPage != 0, *surface);
-    return port->transfer(stream, waitMs);
+    // A page with blanks where its characters belong is not printed.
+    if (surface->missedGlyph()) return fail(report, Failure::noFont);
+    const bool ok = port->transfer(stream, waitMs);
+    if (report != nullptr) {
+      report->transfer = port->report();
+      report->transfer.total = stream.size();
+      if (ok) {
+        report->transfer.failure = Failure::none;
+        report->transfer.written = stream.size();
+      } else if (report->transfer.failure == Failure::none) {
+        report->transfer.failure = Failure::internalError;
+      }
+    }
+    return ok;
+  } catch (const std::bad_alloc&) {
+    return fail(report, Failure::outOfMemory);
   } catch (...) {
-    return false;
+    return fail(report, Failure::internalError);
   }
 }
 

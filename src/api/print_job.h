@@ -27,11 +27,19 @@ std::string copyJobText(const char* text, std::int32_t lastIndex);
 // Composes the whole job stream for `jobText`, drawing on `surface`.
 std::string composeJob(const std::string& jobText, bool keepPage, DrawSurface& surface);
 
+// What a call did, for callers that want more than the boolean.
+struct JobReport {
+  TransferReport transfer;  // failure is Failure::none when printed
+  bool printed() const { return transfer.failure == Failure::none; }
+};
+
 // The whole call: open the port, copy the text, prepare the surface, compose,
 // transfer, release. Returns the transfer's outcome; false, with everything
-// released, on a NULL text with lastIndex >= 0, on running out of memory or
-// on any other failure inside.
+// released, on a NULL text with lastIndex >= 0, on running out of memory, on
+// a character no font can draw (nothing is sent then) or on any other
+// failure inside. `report`, when given, receives why.
 bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
-              std::uint32_t waitMs, std::int32_t keepPage) noexcept;
+              std::uint32_t waitMs, std::int32_t keepPage,
+              JobReport* report = nullptr) noexcept;
 
 }  // namespace bspp

@@ -34,6 +34,11 @@ class DrawSurface {
   virtual void draw(const GlyphCell* cells, std::size_t count) = 0;
   // Reports which pixels of rows 0 to 15 are inked.
   virtual void readInk(InkColumns& ink) = 0;
+  // True once a character that the code page maps could not be drawn
+  // because no usable font has a glyph for it. The call then prints nothing:
+  // blanks where the characters belong would be a wrong page reported as
+  // printed.
+  virtual bool missedGlyph() const { return false; }
 };
 
 // A surface that never inks: used where no raster or font can be had, so

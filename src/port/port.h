@@ -1,10 +1,37 @@
-// The printer port one job is sent through.
+// The printer port one job is sent through, and why a job was not printed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace bspp {
+
+// Why a call returned false. The C interface reports only the boolean; the
+// tools read the reason to tell the user what went wrong.
+enum class Failure : std::uint8_t {
+  none,              // printed
+  noSuchPort,        // the port does not exist
+  permissionDenied,  // the port exists but may not be opened for writing
+  portBusy,          // held by another call or program
+  timedOut,          // the printer had not taken the whole job by the check
+  deviceError,       // the device reported an error (offline, out of paper, I/O error)
+  noFont,            // a character of the job could not be drawn: no Chinese font
+  outOfMemory,       // the job could not be composed
+  badArgument,       // text NULL with lastIndex >= 0
+  internalError,     // any other failure inside the call
+};
+
+// A short English phrase for `failure`, e.g. "no such port".
+const char* describe(Failure failure) noexcept;
+
+// What became of one transfer.
+struct TransferReport {
+  Failure failure = Failure::none;
+  std::size_t written = 0;  // bytes the port took before the check
+  std::size_t total = 0;    // bytes in the stream
+  int systemError = 0;      // errno or GetLastError() behind the failure, 0 if none
+};
 
 // A port opened for one call. Platforms open it exclusively when they create
 // it, and hold it until the object is destroyed; a port that could not be
@@ -17,6 +44,12 @@ class Port {
   // written by the check; a write still in progress then is ended before
   // this returns. Called at most once.
   virtual bool transfer(const std::string& stream, std::uint32_t waitMs) = 0;
+  // Why the transfer failed, and how far it got. Ports that know nothing
+  // more than the boolean leave it as it is.
+  const TransferReport& report() const noexcept { return report_; }
+
+ protected:
+  TransferReport report_;
 };
 
 }  // namespace bspp
