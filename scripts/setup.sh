@@ -7,7 +7,13 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
   googletest libgtest-dev libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
-  g++-mingw-w64-i686 wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
+  # Linking a host through the import library with an MSVC-style linker.
+  lld
+  # The printer application and its IPP tests.
+  libpappl-dev cups-ipp-utils cups-client
+  # Building and checking the Debian package.
+  dpkg-dev
   # Where the kernel runs no 32-bit x86 programs itself (as on this project's
   # machines), wine32 runs under user-mode emulation.
   qemu-user-static
