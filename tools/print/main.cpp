@@ -2,7 +2,6 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,28 +111,43 @@ std::string portFailure(const std::string& device, std::uint32_t waitMs) {
          std::to_string(waitMs) + " ms (busy, offline or too slow; try a longer --wait)";
 }
 
-bool writePreview(const std::string& path, const std::string& stream) {
-  const bspp::preview::Rendering r = bspp::preview::render(stream);
-  for (const auto& problem : r.problems) say("preview: " + problem.message);
-  const std::vector<std::string> names = bspp::preview::pageFileNames(path, r.pages.size());
+// Draws and writes one page at a time: memory stays one page whatever the
+// stream holds.
+bool writePreview(const Options& o, const std::string& stream) {
+  bspp::preview::RenderOptions options;
+  options.paper = *bspp::preview::paperNamed(o.paper);
+  options.maxPages = o.maxPages;
   std::string list;
-  for (std::size_t i = 0; i < r.pages.size(); ++i) {
-    std::string error;
-    std::string png;
-    try {
-      png = bspp::preview::encodePng(r.pages[i]);
-    } catch (const std::exception& e) {
-      say(std::string("preview: ") + e.what());
-      return false;
-    }
-    if (!bspp::tools::writeWhole(names[i], png, error)) {
-      say("preview: " + error);
-      return false;
-    }
-    list += " " + names[i];
+  std::string last;
+  std::string failure;
+  const bspp::preview::RenderSummary r = bspp::preview::render(
+      stream, options, [&](const bspp::preview::Page& page, std::size_t number) {
+        const std::string name = bspp::preview::pageFileName(*o.preview, number);
+        try {
+          if (!bspp::tools::writeWhole(name, bspp::preview::encodePng(page), failure)) return false;
+        } catch (const std::exception& e) {
+          failure = e.what();
+          return false;
+        }
+        if (number == 1) list = " " + name;
+        last = name;
+        return true;
+      });
+  if (r.tooManyPages) {
+    say("preview: the stream has more than " + std::to_string(o.maxPages) +
+        " pages; nothing drawn (--max-pages raises the limit)");
+    return false;
   }
-  say("preview: " + std::to_string(r.pages.size()) + (r.pages.size() == 1 ? " page:" : " pages:") +
-      list);
+  for (const auto& problem : r.problems) say("preview: " + problem.message);
+  if (r.problemCount > r.problems.size()) {
+    say("preview: ... and " + std::to_string(r.problemCount - r.problems.size()) + " more problems");
+  }
+  if (!failure.empty()) {
+    say("preview: " + failure);
+    return false;
+  }
+  if (r.pages > 1) list += (r.pages > 2 ? " ... " : " ") + last;
+  say("preview: " + std::to_string(r.pages) + (r.pages == 1 ? " page:" : " pages:") + list);
   return true;
 }
 
@@ -186,16 +200,11 @@ int run(const std::vector<std::string>& args) {
       status = kNotPrinted;
     }
   }
-  if (o.dump) {
-    std::ostringstream listing;
-    bspp::preview::dumpStream(stream, listing);
-    std::string error;
-    if (!bspp::tools::writeWhole("-", listing.str(), error)) {
-      say(error);
-      status = kNotPrinted;
-    }
+  if (o.dump && !bspp::preview::dumpStream(stream, stdout)) {
+    say("could not write the listing to standard output");
+    status = kNotPrinted;
   }
-  if (o.preview && !writePreview(*o.preview, stream)) status = kNotPrinted;
+  if (o.preview && !writePreview(o, stream)) status = kNotPrinted;
   return status;
 }
 
