@@ -180,7 +180,7 @@ class Printer {
         condensed_ = (b(2) & 0x04) != 0;
         doubleWidth_ = (b(2) & 0x20) != 0;
         break;
-      case 'l': leftMargin_ = std::min(b(2) * charWidth(), rightMargin_ - charWidth()); break;
+      case 'l': leftMargin_ = std::max(0, std::min(b(2) * charWidth(), rightMargin_ - charWidth())); break;
       case 'Q':
         if (b(2) > 0) rightMargin_ = std::clamp(b(2) * charWidth(), leftMargin_ + charWidth(), kPrintLine);
         break;
