@@ -108,21 +108,35 @@ class PosixPort final : public Port {
 
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
     report_.total = stream.size();
-    const std::int64_t deadline = sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+    // 0xFFFFFFFF, an endless wait: the call waits for the write to end, and
+    // no longer.
+    const bool untilDone = waitMs == kWaitUntilDone;
+    const std::int64_t deadline =
+        untilDone ? kNoDeadline
+                  : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
-    sys::sleepUntil(deadline);
+    if (!untilDone) sys::sleepUntil(deadline);
     fd_.reset();
     if (complete) report_.failure = Failure::none;
     return complete;
   }
 
  private:
+  static constexpr std::uint32_t kWaitUntilDone = 0xFFFFFFFF;
+  static constexpr std::int64_t kNoDeadline = INT64_MAX;
+  // Pauses after a device that polled ready still took nothing: they start
+  // short and double, since the printer usually frees its buffer soon.
+  static constexpr std::int64_t kFirstPauseNs = 1000000;
+  static constexpr std::int64_t kLongestPauseNs = 10000000;
+
   // Writes as much of `stream` as the device takes before `deadline`.
   // True when every byte went out.
   bool writeUntil(const std::string& stream, std::int64_t deadline) {
     SigpipeGuard guard;
     const char* data = stream.data();
     std::size_t left = stream.size();
+    bool polledReady = false;
+    std::int64_t pauseNs = kFirstPauseNs;
     for (;;) {
       // The first write is made even for an empty stream.
       const ssize_t n = sys::write(fd_.get(), data, left);
@@ -140,16 +154,32 @@ class PosixPort final : public Port {
       }
       if (left == 0) return true;
 
-      const std::int64_t remainingNs = deadline - sys::monotonicNs();
+      std::int64_t remainingNs = deadline - sys::monotonicNs();
       if (remainingNs <= 0) return failWith(Failure::timedOut, 0);  // still pending at the check
-      if (n > 0 || error == EINTR) continue;
-      // The device took nothing: wait until it can take more, or the time is up.
-      pollfd pfd{fd_.get(), POLLOUT, 0};
-      const auto timeoutMs = static_cast<int>(
-          std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
-      if (sys::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) {
-        return failWith(Failure::deviceError, errno);
+      if (n > 0 || error == EINTR) {
+        polledReady = false;
+        pauseNs = kFirstPauseNs;
+        continue;
       }
+      // The device took nothing although poll said it could. The parallel
+      // printer driver has no poll of its own, so poll answers "ready" at
+      // once while every write finds the printer busy: pause instead of
+      // asking again straight away.
+      if (polledReady) {
+        sys::sleepUntil(sys::monotonicNs() + std::min(pauseNs, remainingNs));
+        pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
+        remainingNs = deadline - sys::monotonicNs();
+        if (remainingNs <= 0) continue;  // one last write at the check
+      }
+      // Wait until the device can take more, or the time is up.
+      pollfd pfd{fd_.get(), POLLOUT, 0};
+      const int timeoutMs =
+          deadline == kNoDeadline
+              ? -1
+              : static_cast<int>(std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
+      const int ready = sys::poll(&pfd, 1, timeoutMs);
+      if (ready < 0 && errno != EINTR) return failWith(Failure::deviceError, errno);
+      polledReady = ready > 0;
     }
   }
 
