@@ -2,6 +2,10 @@
 
 #include <new>
 
+#ifdef __GLIBCXX__
+#include <cxxabi.h>
+#endif
+
 #include "compose/glyph_bander.h"
 #include "compose/line_composer.h"
 
@@ -29,7 +33,7 @@ bool fail(JobReport* report, Failure failure) noexcept {
 }  // namespace
 
 bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
-              std::uint32_t waitMs, std::int32_t keepPage, JobReport* report) noexcept {
+              std::uint32_t waitMs, std::int32_t keepPage, JobReport* report) {
   if (report != nullptr) *report = JobReport{};
   if (text == nullptr && lastIndex >= 0) return fail(report, Failure::badArgument);
   try {
@@ -52,6 +56,14 @@ bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
       }
     }
     return ok;
+#ifdef __GLIBCXX__
+  } catch (abi::__forced_unwind&) {
+    // The caller's thread is being cancelled (pthread_cancel) while the port
+    // waits: the unwinding has released everything of the call on its way
+    // here and must go on to the thread's end. Swallowing it would abort the
+    // whole process.
+    throw;
+#endif
   } catch (const std::bad_alloc&) {
     return fail(report, Failure::outOfMemory);
   } catch (...) {

@@ -70,6 +70,45 @@ class SigpipeGuard {
   bool raised_ = false;
 };
 
+// Cancellation of the calling thread (pthread_cancel) takes effect only
+// while the port waits for the printer: in poll and in its sleeps, which are
+// where a call spends its time. Through the rest of the call it is held off:
+// opening, composing (fontconfig and FreeType hold locks and open files) and
+// releasing, since cancellation inside a destructor would end the process.
+// A port holds it off from its creation, before anything else of the call,
+// to its destruction, after everything else.
+class CancellationHold {
+ public:
+  CancellationHold() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &callerState_); }
+  CancellationHold(const CancellationHold&) = delete;
+  CancellationHold& operator=(const CancellationHold&) = delete;
+  ~CancellationHold() {
+    int ignored = 0;
+    pthread_setcancelstate(callerState_, &ignored);
+  }
+  int callerState() const { return callerState_; }
+
+ private:
+  int callerState_ = PTHREAD_CANCEL_ENABLE;
+};
+
+// The caller's cancellation state for the length of one wait.
+class CancellationWindow {
+ public:
+  explicit CancellationWindow(const CancellationHold& hold) {
+    pthread_setcancelstate(hold.callerState(), &held_);
+  }
+  CancellationWindow(const CancellationWindow&) = delete;
+  CancellationWindow& operator=(const CancellationWindow&) = delete;
+  ~CancellationWindow() {
+    int ignored = 0;
+    pthread_setcancelstate(held_, &ignored);
+  }
+
+ private:
+  int held_ = PTHREAD_CANCEL_DISABLE;
+};
+
 // Why the device could not be opened.
 Failure openFailure(int error) {
   switch (error) {
@@ -115,7 +154,10 @@ class PosixPort final : public Port {
         untilDone ? kNoDeadline
                   : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
-    if (!untilDone) sys::sleepUntil(deadline);
+    if (!untilDone) {
+      const CancellationWindow window(hold_);
+      sys::sleepUntil(deadline);
+    }
     fd_.reset();
     if (complete) report_.failure = Failure::none;
     return complete;
@@ -166,6 +208,7 @@ class PosixPort final : public Port {
       // once while every write finds the printer busy: pause instead of
       // asking again straight away.
       if (polledReady) {
+        const CancellationWindow window(hold_);
         sys::sleepUntil(sys::monotonicNs() + std::min(pauseNs, remainingNs));
         pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
         remainingNs = deadline - sys::monotonicNs();
@@ -177,8 +220,14 @@ class PosixPort final : public Port {
           deadline == kNoDeadline
               ? -1
               : static_cast<int>(std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
-      const int ready = sys::poll(&pfd, 1, timeoutMs);
-      if (ready < 0 && errno != EINTR) return failWith(Failure::deviceError, errno);
+      int ready = 0;
+      int pollError = 0;
+      {
+        const CancellationWindow window(hold_);
+        ready = sys::poll(&pfd, 1, timeoutMs);
+        pollError = errno;
+      }
+      if (ready < 0 && pollError != EINTR) return failWith(Failure::deviceError, pollError);
       polledReady = ready > 0;
     }
   }
@@ -189,6 +238,9 @@ class PosixPort final : public Port {
     return false;
   }
 
+  // Declared first: held off before the device is opened, given back
+  // after it is closed.
+  CancellationHold hold_;
   UniqueFd fd_;
 };
 
