@@ -232,7 +232,7 @@ class ReferenceFace {
       const unsigned char* line = b.buffer + static_cast<std::ptrdiff_t>(r) * b.pitch;
       std::uint64_t mask = 0;
       for (unsigned c = 0; c < b.width && c < 64; ++c) {
-        if ((line[c / 8] >> (7 - c % 8)) & 1u) mask |= std::uint64_t{1} << c;
+        if ((unsigned{line[c / 8]} >> (7u - c % 8u)) & 1u) mask |= std::uint64_t{1} << c;
       }
       rows.push_back(mask);
     }
@@ -269,9 +269,9 @@ Shape surfaceShape(DrawSurface& surface, unsigned char lead, unsigned char trail
   InkColumns ink{};
   surface.readInk(ink);
   std::vector<std::uint64_t> rows(kBandRows, 0);
-  for (int r = 0; r < kBandRows; ++r) {
-    for (int c = 0; c < 64; ++c) {
-      if ((ink[static_cast<std::size_t>(c)] >> r) & 1u) rows[static_cast<std::size_t>(r)] |= std::uint64_t{1} << c;
+  for (unsigned r = 0; r < kBandRows; ++r) {
+    for (unsigned c = 0; c < 64; ++c) {
+      if ((unsigned{ink[c]} >> r) & 1u) rows[r] |= std::uint64_t{1} << c;
     }
   }
   return trimmed(rows);
