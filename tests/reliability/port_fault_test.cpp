@@ -323,19 +323,6 @@ TEST(PortFaults, PrinterDriverWithoutPollIsNotSpunOn) {
   }
 }
 
-TEST(PortFaults, SlowPrinterWithoutPollGetsTheWholeJob) {
-  // 1 KB every 5 ms: the job takes about 70 ms of the printer's time.
-  fake::Script slow;
-  slow.perWrite = 1024;
-  slow.busyMsAfterWrite = 5;
-  slow.pollAlwaysReady = true;
-  const Timed t = transferTimed(slow, 3000);
-  EXPECT_TRUE(t.result);
-  EXPECT_EQ(t.record.received, expectedStream());
-  EXPECT_LT(t.cpuMs, 150);
-  expectReleased({t.result, t.ms, t.record});
-}
-
 // 0xFFFFFFFF waits for the write to end, then the call returns.
 TEST(PortFaults, EndlessWaitEndsWithTheWrite) {
   const Timed atOnce = transferTimed({}, kWaitUntilDone);
