@@ -34,12 +34,29 @@ SONG_REPLACEMENT = "WenQuanYi Zen Hei Sharp"
 REPLY_TIMEOUT = 900  # seconds; a Wine process starts slowly without native 32-bit support
 
 
+# A 32-bit-only prefix needs the 32-bit server. With wine64 installed, the
+# generic wineserver is the 64-bit server, which takes such a prefix for a
+# WoW64 one and keeps starting wineboot in it.
+WINESERVER32 = "/usr/lib/wine/wineserver32"
+
+
+def wineserver(prefix):
+    try:
+        with open(os.path.join(prefix, "user.reg")) as f:
+            win32 = "#arch=win32" in f.read(4096)
+    except OSError:
+        win32 = False
+    return WINESERVER32 if win32 and os.access(WINESERVER32, os.X_OK) else "wineserver"
+
+
 def wine_env(prefix, locale="zh_CN.UTF-8"):
     env = dict(os.environ)
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
         env.pop(var, None)
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale,
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    if wineserver(prefix) != "wineserver":
+        env["WINESERVER"] = wineserver(prefix)
     return env
 
 
@@ -85,7 +102,7 @@ def setup(args):
     make_prefix(args.prefix)
     env = wine_env(args.prefix)
     # Started detached from our output, which the test runner waits on.
-    subprocess.run(["wineserver", "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
+    subprocess.run([wineserver(args.prefix), "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # One host stays up for the whole run, so that Wine's own processes are
     # started once and not again for every test.
@@ -114,7 +131,7 @@ def cleanup(args):
         flag = os.path.join(args.prefix, "keepalive.flag")
         if os.path.exists(flag):
             os.unlink(flag)
-        subprocess.run(["wineserver", "-k"], env=wine_env(args.prefix), check=False,
+        subprocess.run([wineserver(args.prefix), "-k"], env=wine_env(args.prefix), check=False,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         shutil.rmtree(args.prefix, ignore_errors=True)
