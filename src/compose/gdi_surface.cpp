@@ -1,5 +1,14 @@
-// The glyph raster on Windows: GDI draws the characters with the 12-point
-// Song font into a 32-bit DIB section whose memory is read directly.
+// The glyph raster on Windows: GDI draws the characters with the Song font
+// at 16 pixels into a 32-bit DIB section whose memory is read directly.
+//
+// The font is 16 pixels whatever the screen's resolution: a host that
+// declares itself DPI-aware on a 144-dpi display would otherwise get 24-pixel
+// glyphs that the 16 band rows cut off. It is asked for with the GB2312
+// character set, so that where "宋体" is not installed the font mapper picks
+// a face that has Chinese characters. Each glyph stands on its baseline at
+// raster row 14, where SimSun's 16-pixel cell (ascent 14, descent 2) puts it
+// when the cell's top is row 0; faces with other ascents keep their ink on
+// rows 0 to 15 that way too, instead of losing their top or bottom strokes.
 //
 // Each character's two bytes are read as code page 936 explicitly, whatever
 // the system's ANSI code page, and drawn with the wide-character text
@@ -21,6 +30,8 @@ namespace {
 
 constexpr int kRasterWidth = kLineDots;  // 960
 constexpr int kRasterHeight = 24;
+constexpr int kFontPixels = 16;
+constexpr int kBaselineRow = 14;
 constexpr UINT kGb2312CodePage = 936;
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kInkColour = RGB(0, 0, 255);  // 0x00FF0000 as a COLORREF
@@ -84,6 +95,10 @@ class GdiObject {
   Handle h_;
 };
 
+// SelectObject's failure value, HGDI_ERROR, spelled without the sign
+// conversion that the macro makes in 64-bit builds.
+const HGDIOBJ kSelectFailed = reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(-1));
+
 // Selects an object into a device context and puts the previous one back on
 // destruction, so the object can then be deleted.
 class Selection {
@@ -93,9 +108,9 @@ class Selection {
   Selection(const Selection&) = delete;
   Selection& operator=(const Selection&) = delete;
   ~Selection() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    if (previous_ != nullptr && previous_ != kSelectFailed) ::SelectObject(dc_, previous_);
   }
-  bool active() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+  bool active() const { return previous_ != nullptr && previous_ != kSelectFailed; }
 
  private:
   HDC dc_;
@@ -119,11 +134,10 @@ HBITMAP createRaster(HDC dc, void** bits) {
   return bitmap;
 }
 
-// 12 points at the screen's vertical resolution, as a point-size font
-// creation gives it: 16 pixels at 96 dpi.
-HFONT createSongFont(HDC screen) {
+// "宋体" with a 16-pixel em, in the GB2312 character set.
+HFONT createSongFont() {
   LOGFONTW font{};
-  font.lfHeight = -::MulDiv(120, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
+  font.lfHeight = -kFontPixels;
   font.lfCharSet = GB2312_CHARSET;
   // Glyph pixels must be exactly the text colour: no blending at the edges.
   font.lfQuality = NONANTIALIASED_QUALITY;
@@ -141,16 +155,35 @@ wchar_t decodePair(unsigned char lead, unsigned char trail) {
   return n == 1 ? wide[0] : 0;
 }
 
+// The code page's user-defined areas map to private-use characters: a face
+// may or may not have glyphs for them, and one without them is still a face
+// that prints the job's Chinese text.
+bool privateUse(wchar_t ch) { return ch >= 0xE000 && ch <= 0xF8FF; }
+
+// True when the face selected into `dc` has Chinese characters: the font
+// mapper gave it the GB2312 character set, or the face declares the
+// simplified-Chinese code page. A Latin face the mapper fell back to has
+// neither.
+bool drawsChinese(HDC dc) {
+  FONTSIGNATURE signature{};
+  const int charset = ::GetTextCharsetInfo(dc, &signature, 0);
+  return charset == GB2312_CHARSET || (signature.fsCsb[0] & FS_CHINESESIMP) != 0;
+}
+
 class GdiSurface final : public DrawSurface {
  public:
   GdiSurface()
       : memory_(screen_.get()),
         raster_(memory_.get() != nullptr ? createRaster(memory_.get(), &bits_) : nullptr),
         rasterSelection_(memory_.get(), raster_.get()),
-        font_(screen_.get() != nullptr && memory_.get() != nullptr ? createSongFont(screen_.get())
-                                                                   : nullptr),
+        font_(memory_.get() != nullptr ? createSongFont() : nullptr),
         fontSelection_(memory_.get(), font_.get()) {
     if (!ready()) return;
+    chinese_ = fontSelection_.active() && drawsChinese(memory_.get());
+    TEXTMETRICW metrics{};
+    if (fontSelection_.active() && ::GetTextMetricsW(memory_.get(), &metrics) != FALSE) {
+      cellTop_ = kBaselineRow - static_cast<int>(metrics.tmAscent);
+    }
     ::SetBkColor(memory_.get(), kBlack);
     ::SetBkMode(memory_.get(), OPAQUE);
     ::SetTextColor(memory_.get(), kInkColour);
@@ -181,15 +214,19 @@ class GdiSurface final : public DrawSurface {
     }
     if (n == 0) return;
 
-    // Characters the font has no glyph for draw nothing either.
+    // Characters the font has no glyph for are not drawn; the job is then
+    // not printed, unless they are private-use ones.
     std::array<WORD, kMaxGlyphsPerLine> glyphs{};
-    if (::GetGlyphIndicesW(memory_.get(), text.data(), static_cast<int>(n), glyphs.data(),
-                           GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
-      return;
+    if (!chinese_ || ::GetGlyphIndicesW(memory_.get(), text.data(), static_cast<int>(n),
+                                        glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+      glyphs.fill(0xFFFF);
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (glyphs[i] == 0xFFFF) continue;
+      if (glyphs[i] == 0xFFFF) {
+        if (!privateUse(text[i])) missed_ = true;
+        continue;
+      }
       text[kept] = text[i];
       glyphs[kept] = glyphs[i];
       xs[kept] = xs[i];
@@ -202,7 +239,7 @@ class GdiSurface final : public DrawSurface {
                             abc.data()) == FALSE ||
         inkReachesLaterCell(xs.data(), abc.data(), kept)) {
       for (std::size_t i = 0; i < kept; ++i) {
-        ::ExtTextOutW(memory_.get(), xs[i], 0, 0, nullptr, &text[i], 1, nullptr);
+        ::ExtTextOutW(memory_.get(), xs[i], cellTop_, 0, nullptr, &text[i], 1, nullptr);
       }
       return;
     }
@@ -213,9 +250,11 @@ class GdiSurface final : public DrawSurface {
     for (std::size_t i = 0; i + 1 < kept; ++i) advances[i] = xs[i + 1] - xs[i];
     advances[kept - 1] = abc[kept - 1].abcA + static_cast<int>(abc[kept - 1].abcB) +
                          abc[kept - 1].abcC;
-    ::ExtTextOutW(memory_.get(), xs[0], 0, 0, nullptr, text.data(), static_cast<UINT>(kept),
-                  advances.data());
+    ::ExtTextOutW(memory_.get(), xs[0], cellTop_, 0, nullptr, text.data(),
+                  static_cast<UINT>(kept), advances.data());
   }
+
+  bool missedGlyph() const override { return missed_; }
 
   void readInk(InkColumns& ink) override {
     ink.fill(0);
@@ -257,13 +296,34 @@ class GdiSurface final : public DrawSurface {
   Selection rasterSelection_;
   GdiObject<HFONT> font_;
   Selection fontSelection_;
+  bool chinese_ = false;  // the selected face has Chinese characters
+  int cellTop_ = kBaselineRow - 14;  // raster row of the cell's top
+  bool missed_ = false;   // a character of the code page was not drawn
+};
+
+// Stands in where no raster can be had: nothing can be drawn, so a job with
+// characters in it is not printed.
+class NoRaster final : public DrawSurface {
+ public:
+  void clear() override {}
+  void draw(const GlyphCell* cells, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      const wchar_t ch = decodePair(cells[i].lead, cells[i].trail);
+      if (ch != 0 && !privateUse(ch)) missed_ = true;
+    }
+  }
+  void readInk(InkColumns& ink) override { ink.fill(0); }
+  bool missedGlyph() const override { return missed_; }
+
+ private:
+  bool missed_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<DrawSurface> prepareGlyphSurface() {
   auto surface = std::make_unique<GdiSurface>();
-  if (!surface->ready()) return std::make_unique<BlankSurface>();
+  if (!surface->ready()) return std::make_unique<NoRaster>();
   return surface;
 }
 
