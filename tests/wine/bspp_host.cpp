@@ -24,6 +24,13 @@
 //                                page 936 maps to a character outside the
 //                                private-use area, for which the font of
 //                                "font" has no glyph; reply "missing <hex> ..."
+//   extent                       over every GB2312 character (rows A1-F7),
+//                                the highest and lowest ink row around the
+//                                baseline in the font of "font", and how many
+//                                characters have ink more than 14 rows above
+//                                or 1 row below it; how many of those are
+//                                characters proper (rows B0-F7), a few of
+//                                them as <pair>:<rows above>/<rows below>
 //   port <device> <wait>         one transfer of "x" through the library's
 //                                port; reply "port failure=<reason> error=<n>"
 //   setreg dpi <n>|replace <0|1> sets LogPixels for the user, or sets/removes
@@ -305,6 +312,72 @@ void missing() {
   std::printf("%s\n", reply.c_str());
 }
 
+void extent() {
+  constexpr int kSize = 64, kBaseline = 40;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kSize;
+  info.bmiHeader.biHeight = -kSize;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HFONT f = songFont();
+  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+  HGDIOBJ oldFont = ::SelectObject(dc, f);
+  ::SetTextColor(dc, RGB(0, 0, 255));
+  ::SetBkColor(dc, RGB(0, 0, 0));
+  ::SetTextAlign(dc, TA_BASELINE);
+  int highest = 0, lowest = 0, above = 0, below = 0, drawn = 0;
+  std::string examples;
+  int hanzi = 0;  // of them characters proper (rows B0-F7), not symbols
+  for (int lead = 0xA1; lead <= 0xF7; ++lead) {
+    for (int trail = 0xA1; trail <= 0xFE; ++trail) {
+      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      wchar_t ch[2] = {};
+      if (::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, 2, ch, 2) != 1) continue;
+      if (ch[0] >= 0xE000 && ch[0] <= 0xF8FF) continue;
+      const RECT all{0, 0, kSize, kSize};
+      ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+      ::ExtTextOutW(dc, 16, kBaseline, 0, nullptr, ch, 1, nullptr);
+      ::GdiFlush();
+      const auto* px = static_cast<const std::uint32_t*>(bits);
+      int top = kSize, bottom = -1;
+      for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+          if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
+          top = y < top ? y : top;
+          bottom = y;
+        }
+      }
+      if (bottom < 0) continue;
+      ++drawn;
+      highest = kBaseline - top > highest ? kBaseline - top : highest;
+      lowest = bottom - kBaseline > lowest ? bottom - kBaseline : lowest;
+      if (kBaseline - top > 14 || bottom - kBaseline > 1) {
+        if (lead >= 0xB0 && hanzi < 12) {
+          char hex[16];
+          std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, kBaseline - top,
+                        bottom - kBaseline);
+          examples += hex;
+        }
+        if (kBaseline - top > 14) ++above;
+        if (bottom - kBaseline > 1) ++below;
+        if (lead >= 0xB0) ++hanzi;
+      }
+    }
+  }
+  ::SelectObject(dc, oldFont);
+  ::SelectObject(dc, oldBitmap);
+  ::DeleteObject(f);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d hanzi=%d%s\n",
+              drawn, highest, lowest, above, below, hanzi, examples.c_str());
+}
+
 void port(const std::string& device, unsigned long waitMs) {
   const std::unique_ptr<bspp::Port> p = bspp::openPort(device.c_str());
   const bool ok = p->transfer("x", static_cast<std::uint32_t>(waitMs));
@@ -394,6 +467,8 @@ int main() {
           hex.resize(std::strlen(hex.c_str()));
           tall(hex);
         }
+      } else if (v == "extent") {
+        extent();
       } else if (v == "missing") {
         missing();
       } else if (v == "port") {

@@ -556,6 +556,9 @@ def fit_checks(checks, host, lpt1, label, may_refuse):
     written is accepted too. Returns how many were printed."""
     font = host.ask("font")
     print("%s: %s" % (label, font))
+    # For the record: how this face's ink lies around its baseline over all
+    # of GB2312 (a band line holds 14 rows above it and 1 below).
+    print("%s: %s" % (label, host.ask("extent")))
     reply = host.ask("tall " + gb(TALL_CHARACTERS).hex()).split()
     checks.expect(reply[0] == "tall" and len(reply) == 1 + len(TALL_CHARACTERS),
                   "%s: reference glyphs drawn: %s" % (label, " ".join(reply)[:80]))
