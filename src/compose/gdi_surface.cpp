@@ -9,6 +9,9 @@
 // raster row 14, where SimSun's 16-pixel cell (ascent 14, descent 2) puts it
 // when the cell's top is row 0; faces with other ascents keep their ink on
 // rows 0 to 15 that way too, instead of losing their top or bottom strokes.
+// Where a face still draws a glyph past those rows, that glyph alone is moved
+// up or down just enough to lie whole on them; one taller than the bands
+// cannot be printed, and the job is then not printed either.
 //
 // Each character's two bytes are read as code page 936 explicitly, whatever
 // the system's ANSI code page, and drawn with the wide-character text
@@ -29,9 +32,12 @@ namespace bspp {
 namespace {
 
 constexpr int kRasterWidth = kLineDots;  // 960
-constexpr int kRasterHeight = 24;
 constexpr int kFontPixels = 16;
-constexpr int kBaselineRow = 14;
+constexpr int kBaselineRow = 14;  // of the band rows
+// The band rows lie in the middle of the raster, with room above and below
+// to see ink that a face puts outside them.
+constexpr int kMargin = 16;
+constexpr int kRasterHeight = kMargin + kBandRows + kMargin;
 constexpr UINT kGb2312CodePage = 936;
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kInkColour = RGB(0, 0, 255);  // 0x00FF0000 as a COLORREF
@@ -182,7 +188,7 @@ class GdiSurface final : public DrawSurface {
     chinese_ = fontSelection_.active() && drawsChinese(memory_.get());
     TEXTMETRICW metrics{};
     if (fontSelection_.active() && ::GetTextMetricsW(memory_.get(), &metrics) != FALSE) {
-      cellTop_ = kBaselineRow - static_cast<int>(metrics.tmAscent);
+      cellTop_ = kMargin + kBaselineRow - static_cast<int>(metrics.tmAscent);
     }
     ::SetBkColor(memory_.get(), kBlack);
     ::SetBkMode(memory_.get(), OPAQUE);
@@ -195,7 +201,7 @@ class GdiSurface final : public DrawSurface {
   bool ready() const { return rasterSelection_.active(); }
 
   void clear() override {
-    const RECT band{0, 0, kRasterWidth, kBandRows};
+    const RECT band{0, 0, kRasterWidth, kRasterHeight};
     ::SetBkColor(memory_.get(), kBlack);
     ::ExtTextOutW(memory_.get(), 0, 0, ETO_OPAQUE, &band, nullptr, 0, nullptr);
   }
@@ -234,24 +240,19 @@ class GdiSurface final : public DrawSurface {
     }
     if (kept == 0) return;
 
-    std::array<ABC, kMaxGlyphsPerLine> abc{};
-    if (::GetCharABCWidthsI(memory_.get(), 0, static_cast<UINT>(kept), glyphs.data(),
-                            abc.data()) == FALSE ||
-        inkReachesLaterCell(xs.data(), abc.data(), kept)) {
-      for (std::size_t i = 0; i < kept; ++i) {
-        ::ExtTextOutW(memory_.get(), xs[i], cellTop_, 0, nullptr, &text[i], 1, nullptr);
-      }
-      return;
-    }
+    drawLine(text.data(), glyphs.data(), xs.data(), kept);
+    if (!inkOutsideBands(0, kRasterWidth)) return;
 
-    // One call for the line: each advance carries the pen to the next
-    // character's own point; the last is the character's own advance.
-    std::array<INT, kMaxGlyphsPerLine> advances{};
-    for (std::size_t i = 0; i + 1 < kept; ++i) advances[i] = xs[i + 1] - xs[i];
-    advances[kept - 1] = abc[kept - 1].abcA + static_cast<int>(abc[kept - 1].abcB) +
-                         abc[kept - 1].abcC;
-    ::ExtTextOutW(memory_.get(), xs[0], cellTop_, 0, nullptr, text.data(),
-                  static_cast<UINT>(kept), advances.data());
+    // Some glyph reaches past the bands: find each glyph's ink rows on its
+    // own, move the ones that stick out, and draw the line again.
+    std::array<int, kMaxGlyphsPerLine> shifts{};
+    for (std::size_t i = 0; i < kept; ++i) shifts[i] = fittingShift(text[i], xs[i]);
+    clear();
+    for (std::size_t i = 0; i < kept; ++i) {
+      ::ExtTextOutW(memory_.get(), xs[i], cellTop_ + shifts[i], 0, nullptr, &text[i], 1, nullptr);
+    }
+    // A glyph taller than the bands still sticks out: it cannot be printed.
+    if (inkOutsideBands(0, kRasterWidth)) missed_ = true;
   }
 
   bool missedGlyph() const override { return missed_; }
@@ -261,7 +262,8 @@ class GdiSurface final : public DrawSurface {
     ::GdiFlush();
     const auto* pixels = static_cast<const std::uint32_t*>(bits_);
     for (int row = 0; row < kBandRows; ++row) {
-      const std::uint32_t* line = pixels + static_cast<std::ptrdiff_t>(row) * kRasterWidth;
+      const std::uint32_t* line =
+          pixels + static_cast<std::ptrdiff_t>(kMargin + row) * kRasterWidth;
       const auto bit = static_cast<std::uint16_t>(1u << row);
       for (int x = 0; x < kRasterWidth; ++x) {
         if ((line[x] & kPixelColourMask) == kInkPixel) ink[static_cast<std::size_t>(x)] |= bit;
@@ -270,6 +272,68 @@ class GdiSurface final : public DrawSurface {
   }
 
  private:
+  // Draws a line's characters at their points, the cells' tops on cellTop_.
+  void drawLine(const wchar_t* text, const WORD* glyphs, const int* xs, std::size_t n) {
+    std::array<ABC, kMaxGlyphsPerLine> abc{};
+    if (::GetCharABCWidthsI(memory_.get(), 0, static_cast<UINT>(n), const_cast<WORD*>(glyphs),
+                            abc.data()) == FALSE ||
+        inkReachesLaterCell(xs, abc.data(), n)) {
+      for (std::size_t i = 0; i < n; ++i) {
+        ::ExtTextOutW(memory_.get(), xs[i], cellTop_, 0, nullptr, &text[i], 1, nullptr);
+      }
+      return;
+    }
+    // One call for the line: each advance carries the pen to the next
+    // character's own point; the last is the character's own advance.
+    std::array<INT, kMaxGlyphsPerLine> advances{};
+    for (std::size_t i = 0; i + 1 < n; ++i) advances[i] = xs[i + 1] - xs[i];
+    advances[n - 1] = abc[n - 1].abcA + static_cast<int>(abc[n - 1].abcB) + abc[n - 1].abcC;
+    ::ExtTextOutW(memory_.get(), xs[0], cellTop_, 0, nullptr, text, static_cast<UINT>(n),
+                  advances.data());
+  }
+
+  bool inked(int x, int row) const {
+    const auto* pixels = static_cast<const std::uint32_t*>(bits_);
+    return (pixels[static_cast<std::ptrdiff_t>(row) * kRasterWidth + x] & kPixelColourMask) ==
+           kInkPixel;
+  }
+
+  // True when a pixel of columns [left, right) outside the band rows is inked.
+  bool inkOutsideBands(int left, int right) const {
+    ::GdiFlush();
+    for (int row = 0; row < kRasterHeight; ++row) {
+      if (row == kMargin) row += kBandRows;
+      for (int x = left; x < right; ++x) {
+        if (inked(x, row)) return true;
+      }
+    }
+    return false;
+  }
+
+  // Rows to move one character by so that its ink lies on the band rows:
+  // drawn alone, its ink rows are read from the raster. 0 when it fits or
+  // cannot fit.
+  int fittingShift(wchar_t ch, int x) {
+    clear();
+    ::ExtTextOutW(memory_.get(), x, cellTop_, 0, nullptr, &ch, 1, nullptr);
+    ::GdiFlush();
+    const int left = x - kMargin > 0 ? x - kMargin : 0;
+    const int right = x + 3 * kMargin < kRasterWidth ? x + 3 * kMargin : kRasterWidth;
+    int top = kRasterHeight, bottom = -1;
+    for (int row = 0; row < kRasterHeight; ++row) {
+      for (int col = left; col < right; ++col) {
+        if (!inked(col, row)) continue;
+        if (row < top) top = row;
+        bottom = row;
+        break;
+      }
+    }
+    if (bottom < 0 || bottom - top + 1 > kBandRows) return 0;
+    if (top < kMargin) return kMargin - top;
+    if (bottom >= kMargin + kBandRows) return kMargin + kBandRows - 1 - bottom;
+    return 0;
+  }
+
   // True when some character's ink box overlaps the background cell of a
   // character drawn after it: one call per character would erase that ink,
   // one call per line would not.

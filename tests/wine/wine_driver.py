@@ -553,26 +553,32 @@ def parse_tall(word):
 def fit_checks(checks, host, lpt1, label, may_refuse):
     """Each character printed alone must carry the very ink GDI draws for it
     in a raster with room all round; where `may_refuse`, false with nothing
-    written is accepted too. Returns how many were printed."""
+    written is accepted too. The characters: those with strokes at the top
+    and bottom of the em, and those of GB2312 that this face draws furthest
+    from its baseline. Returns how many were printed."""
     font = host.ask("font")
     print("%s: %s" % (label, font))
-    # For the record: how this face's ink lies around its baseline over all
-    # of GB2312 (a band line holds 14 rows above it and 1 below).
-    print("%s: %s" % (label, host.ask("extent")))
-    reply = host.ask("tall " + gb(TALL_CHARACTERS).hex()).split()
-    checks.expect(reply[0] == "tall" and len(reply) == 1 + len(TALL_CHARACTERS),
+    # How this face's ink lies around its baseline over all of GB2312 (a
+    # band line holds 14 rows above it and 1 below).
+    extent = host.ask("extent")
+    print("%s: %s" % (label, extent))
+    characters = TALL_CHARACTERS + "".join(
+        bytes.fromhex(w.split(":")[0]).decode("gb2312") for w in extent.split() if ":" in w)
+    reply = host.ask("tall " + gb(characters).hex()).split()
+    checks.expect(reply[0] == "tall" and len(reply) == 1 + len(characters),
                   "%s: reference glyphs drawn: %s" % (label, " ".join(reply)[:80]))
     references = [parse_tall(w) for w in reply[1:]]
     printed = 0
-    for ch, reference in zip(TALL_CHARACTERS, references):
+    for ch, reference in zip(characters, references):
         text = gb(ch)
         open(lpt1, "wb").close()
         r = host.call(text, len(text) - 1, 20, 1)
         with open(lpt1, "rb") as f:
             stream = f.read()
-        if r["result"] == "0" and may_refuse:
+        if r["result"] == "0" and (may_refuse or ch not in TALL_CHARACTERS):
             checks.expect(stream == b"", "%s: %s refused, yet %d bytes written"
                           % (label, ch, len(stream)))
+            print("%s: %s not printed" % (label, ch))
             continue
         checks.expect(r["result"] == "1", "%s: %s: result %s" % (label, ch, r["result"]))
         printed += 1
@@ -601,7 +607,7 @@ def fonts(args):
         try:
             checks.expect(host.ask("load").startswith("load ok"), "load")
             printed = fit_checks(checks, host, lpt1, "stand-in font", False)
-            checks.expect(printed == len(TALL_CHARACTERS), "stand-in font: every character printed")
+            checks.expect(printed >= len(TALL_CHARACTERS), "stand-in font: every character printed")
             # A character the code page maps but the face lacks: the job is
             # not printed at all, rather than printed with a blank in its place.
             lacking = host.ask("missing").split()[1:]
