@@ -200,10 +200,14 @@ class GdiSurface final : public DrawSurface {
   // BlankSurface instead.
   bool ready() const { return rasterSelection_.active(); }
 
+  // The rows above and below the bands only ever take ink from a glyph that
+  // reaches past them; they are painted again only after that.
   void clear() override {
-    const RECT band{0, 0, kRasterWidth, kRasterHeight};
+    const RECT rows = marginsInked_ ? RECT{0, 0, kRasterWidth, kRasterHeight}
+                                    : RECT{0, kMargin, kRasterWidth, kMargin + kBandRows};
     ::SetBkColor(memory_.get(), kBlack);
-    ::ExtTextOutW(memory_.get(), 0, 0, ETO_OPAQUE, &band, nullptr, 0, nullptr);
+    ::ExtTextOutW(memory_.get(), 0, 0, ETO_OPAQUE, &rows, nullptr, 0, nullptr);
+    marginsInked_ = false;
   }
 
   void draw(const GlyphCell* cells, std::size_t count) override {
@@ -241,18 +245,23 @@ class GdiSurface final : public DrawSurface {
     if (kept == 0) return;
 
     drawLine(text.data(), glyphs.data(), xs.data(), kept);
-    if (!inkOutsideBands(0, kRasterWidth)) return;
+    const int left = xs[0] > kMargin ? xs[0] - kMargin : 0;
+    const int right = xs[kept - 1] + 3 * kMargin < kRasterWidth ? xs[kept - 1] + 3 * kMargin
+                                                                 : kRasterWidth;
+    if (!inkOutsideBands(left, right)) return;
 
     // Some glyph reaches past the bands: find each glyph's ink rows on its
     // own, move the ones that stick out, and draw the line again.
     std::array<int, kMaxGlyphsPerLine> shifts{};
     for (std::size_t i = 0; i < kept; ++i) shifts[i] = fittingShift(text[i], xs[i]);
+    marginsInked_ = true;
     clear();
     for (std::size_t i = 0; i < kept; ++i) {
       ::ExtTextOutW(memory_.get(), xs[i], cellTop_ + shifts[i], 0, nullptr, &text[i], 1, nullptr);
     }
     // A glyph taller than the bands still sticks out: it cannot be printed.
-    if (inkOutsideBands(0, kRasterWidth)) missed_ = true;
+    if (inkOutsideBands(left, right)) missed_ = true;
+    marginsInked_ = true;
   }
 
   bool missedGlyph() const override { return missed_; }
@@ -299,21 +308,24 @@ class GdiSurface final : public DrawSurface {
   }
 
   // True when a pixel of columns [left, right) outside the band rows is inked.
+  // Only black and the ink colour are ever painted, so any colour is ink.
   bool inkOutsideBands(int left, int right) const {
     ::GdiFlush();
+    const auto* pixels = static_cast<const std::uint32_t*>(bits_);
+    std::uint32_t any = 0;
     for (int row = 0; row < kRasterHeight; ++row) {
       if (row == kMargin) row += kBandRows;
-      for (int x = left; x < right; ++x) {
-        if (inked(x, row)) return true;
-      }
+      const std::uint32_t* line = pixels + static_cast<std::ptrdiff_t>(row) * kRasterWidth;
+      for (int x = left; x < right; ++x) any |= line[x];
     }
-    return false;
+    return (any & kPixelColourMask) != 0;
   }
 
   // Rows to move one character by so that its ink lies on the band rows:
   // drawn alone, its ink rows are read from the raster. 0 when it fits or
   // cannot fit.
   int fittingShift(wchar_t ch, int x) {
+    marginsInked_ = true;
     clear();
     ::ExtTextOutW(memory_.get(), x, cellTop_, 0, nullptr, &ch, 1, nullptr);
     ::GdiFlush();
@@ -363,6 +375,7 @@ class GdiSurface final : public DrawSurface {
   bool chinese_ = false;  // the selected face has Chinese characters
   int cellTop_ = kBaselineRow - 14;  // raster row of the cell's top
   bool missed_ = false;   // a character of the code page was not drawn
+  bool marginsInked_ = true;  // rows outside the bands may hold ink
 };
 
 // Stands in where no raster can be had: nothing can be drawn, so a job with
