@@ -214,73 +214,105 @@ void font() {
   ::ReleaseDC(nullptr, screen);
 }
 
-// Each character drawn alone, its cell's top at row 16 of a 64-row raster,
-// so that no ink of a 16-pixel font can fall outside; the ink is reported
-// cut to its box, so that where the cell was put does not matter.
+// A 64 x 64 raster with the font request above, on which one character at
+// a time is drawn with room all round.
+class Scratch {
+ public:
+  static constexpr int kSize = 64;
+  struct Box {
+    int top = kSize, bottom = -1, left = kSize, right = -1;
+  };
+
+  Scratch() : dc_(::CreateCompatibleDC(nullptr)), font_(songFont()) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kSize;
+    info.bmiHeader.biHeight = -kSize;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    oldBitmap_ = ::SelectObject(dc_, bitmap_);
+    oldFont_ = ::SelectObject(dc_, font_);
+    ::SetTextColor(dc_, RGB(0, 0, 255));
+    ::SetBkColor(dc_, RGB(0, 0, 0));
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    ::SelectObject(dc_, oldFont_);
+    ::SelectObject(dc_, oldBitmap_);
+    ::DeleteObject(font_);
+    ::DeleteObject(bitmap_);
+    ::DeleteDC(dc_);
+  }
+
+  // Draws `ch` alone at (x, y) with the text alignment `align`; returns its
+  // ink box (bottom < 0: no ink).
+  Box draw(wchar_t ch, UINT align, int x, int y) {
+    const RECT all{0, 0, kSize, kSize};
+    ::SetTextAlign(dc_, TA_LEFT | TA_TOP);
+    ::ExtTextOutW(dc_, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    ::SetTextAlign(dc_, align);
+    ::ExtTextOutW(dc_, x, y, 0, nullptr, &ch, 1, nullptr);
+    ::GdiFlush();
+    Box box;
+    for (int row = 0; row < kSize; ++row) {
+      for (int col = 0; col < kSize; ++col) {
+        if (!inked(col, row)) continue;
+        box.top = row < box.top ? row : box.top;
+        box.bottom = row;
+        box.left = col < box.left ? col : box.left;
+        box.right = col > box.right ? col : box.right;
+      }
+    }
+    return box;
+  }
+  bool inked(int x, int y) const {
+    return (static_cast<const std::uint32_t*>(bits_)[y * kSize + x] & 0xFFFFFFu) == 0xFFu;
+  }
+
+ private:
+  HDC dc_;
+  HFONT font_;
+  HBITMAP bitmap_ = nullptr;
+  void* bits_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
+  HGDIOBJ oldFont_ = nullptr;
+};
+
+// Each character drawn alone, its cell's top at row 16, so that no ink of a
+// 16-pixel font can fall outside; the ink is reported cut to its box, so
+// that where the cell was put does not matter.
 void tall(const std::string& textArg) {
   std::string text;
   if (!parseHex(textArg, text) || text.size() % 2 != 0) {
     std::printf("tall fail bad-text\n");
     return;
   }
-  constexpr int kSize = 64;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kSize;
-  info.bmiHeader.biHeight = -kSize;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HFONT f = songFont();
-  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
-  HGDIOBJ oldFont = ::SelectObject(dc, f);
-  ::SetTextColor(dc, RGB(0, 0, 255));
-  ::SetBkColor(dc, RGB(0, 0, 0));
+  Scratch scratch;
   std::string reply = "tall";
   for (std::size_t i = 0; i < text.size(); i += 2) {
     wchar_t ch = 0;
     ::MultiByteToWideChar(936, 0, &text[i], 2, &ch, 1);
-    const RECT all{0, 0, kSize, kSize};
-    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
-    ::ExtTextOutW(dc, 16, 16, 0, nullptr, &ch, 1, nullptr);
-    ::GdiFlush();
-    const auto* px = static_cast<const std::uint32_t*>(bits);
-    int top = kSize, bottom = -1, left = kSize, right = -1;
-    for (int y = 0; y < kSize; ++y) {
-      for (int x = 0; x < kSize; ++x) {
-        if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
-        top = y < top ? y : top;
-        bottom = y > bottom ? y : bottom;
-        left = x < left ? x : left;
-        right = x > right ? x : right;
-      }
-    }
-    if (bottom < 0) {
+    const Scratch::Box box = scratch.draw(ch, TA_LEFT | TA_TOP, 16, 16);
+    if (box.bottom < 0) {
       reply += " -";
       continue;
     }
     char head[32];
-    std::snprintf(head, sizeof head, " %dx%d:", right - left + 1, bottom - top + 1);
+    std::snprintf(head, sizeof head, " %dx%d:", box.right - box.left + 1,
+                  box.bottom - box.top + 1);
     reply += head;
-    for (int y = top; y <= bottom; ++y) {
+    for (int y = box.top; y <= box.bottom; ++y) {
       std::uint64_t row = 0;
-      for (int x = left; x <= right; ++x) {
-        row = row << 1 | ((px[y * kSize + x] & 0xFFFFFFu) == 0xFFu ? 1u : 0u);
-      }
+      for (int x = box.left; x <= box.right; ++x) row = row << 1 | (scratch.inked(x, y) ? 1u : 0u);
       char hex[24];
-      std::snprintf(hex, sizeof hex, "%s%llx", y == top ? "" : ",",
+      std::snprintf(hex, sizeof hex, "%s%llx", y == box.top ? "" : ",",
                     static_cast<unsigned long long>(row));
       reply += hex;
     }
   }
-  ::SelectObject(dc, oldFont);
-  ::SelectObject(dc, oldBitmap);
-  ::DeleteObject(f);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
   std::printf("%s\n", reply.c_str());
 }
 
@@ -313,23 +345,8 @@ void missing() {
 }
 
 void extent() {
-  constexpr int kSize = 64, kBaseline = 40;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kSize;
-  info.bmiHeader.biHeight = -kSize;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HFONT f = songFont();
-  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
-  HGDIOBJ oldFont = ::SelectObject(dc, f);
-  ::SetTextColor(dc, RGB(0, 0, 255));
-  ::SetBkColor(dc, RGB(0, 0, 0));
-  ::SetTextAlign(dc, TA_BASELINE);
+  constexpr int kBaseline = 40;
+  Scratch scratch;
   int highest = 0, lowest = 0, above = 0, below = 0, drawn = 0;
   std::string examples;
   int hanzi = 0;  // of them characters proper (rows B0-F7), not symbols
@@ -339,43 +356,25 @@ void extent() {
       wchar_t ch[2] = {};
       if (::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, 2, ch, 2) != 1) continue;
       if (ch[0] >= 0xE000 && ch[0] <= 0xF8FF) continue;
-      const RECT all{0, 0, kSize, kSize};
-      ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
-      ::ExtTextOutW(dc, 16, kBaseline, 0, nullptr, ch, 1, nullptr);
-      ::GdiFlush();
-      const auto* px = static_cast<const std::uint32_t*>(bits);
-      int top = kSize, bottom = -1;
-      for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-          if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
-          top = y < top ? y : top;
-          bottom = y;
-        }
-      }
-      if (bottom < 0) continue;
+      const Scratch::Box box = scratch.draw(ch[0], TA_LEFT | TA_BASELINE, 16, kBaseline);
+      if (box.bottom < 0) continue;
       ++drawn;
-      highest = kBaseline - top > highest ? kBaseline - top : highest;
-      lowest = bottom - kBaseline > lowest ? bottom - kBaseline : lowest;
-      if (kBaseline - top > 14 || bottom - kBaseline > 1) {
-        if (lead >= 0xB0 && hanzi < 12) {
-          char hex[16];
-          std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, kBaseline - top,
-                        bottom - kBaseline);
-          examples += hex;
-        }
-        if (kBaseline - top > 14) ++above;
-        if (bottom - kBaseline > 1) ++below;
-        if (lead >= 0xB0) ++hanzi;
+      const int up = kBaseline - box.top, down = box.bottom - kBaseline;
+      highest = up > highest ? up : highest;
+      lowest = down > lowest ? down : lowest;
+      if (up <= 14 && down <= 1) continue;
+      if (lead >= 0xB0 && hanzi < 12) {
+        char hex[24];
+        std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, up, down);
+        examples += hex;
       }
+      above += up > 14 ? 1 : 0;
+      below += down > 1 ? 1 : 0;
+      hanzi += lead >= 0xB0 ? 1 : 0;
     }
   }
-  ::SelectObject(dc, oldFont);
-  ::SelectObject(dc, oldBitmap);
-  ::DeleteObject(f);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
-  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d hanzi=%d%s\n",
-              drawn, highest, lowest, above, below, hanzi, examples.c_str());
+  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d "
+              "hanzi=%d%s\n", drawn, highest, lowest, above, below, hanzi, examples.c_str());
 }
 
 void port(const std::string& device, unsigned long waitMs) {
