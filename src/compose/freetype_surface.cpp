@@ -124,8 +124,15 @@ struct Glyph {
   std::uint16_t cellMask = 0;
   int left = 0;        // first ink column, relative to the cell
   int width = 0;       // ink columns
+  int shift = 0;       // rows the glyph was moved by to fit the bands (down > 0)
   std::size_t offset = 0;  // into FreeTypeSurface::columns_
 };
+
+// `mask` moved down by `rows` (up when negative), rows past 0-15 dropped.
+std::uint16_t shifted(std::uint16_t mask, int rows) {
+  const unsigned m = mask;
+  return static_cast<std::uint16_t>(rows >= 0 ? m << rows : m >> -rows);
+}
 
 // True for a pair both of whose bytes lie in GB2312's range A1-FE: what the
 // code page maps when it cannot be asked.
@@ -213,7 +220,7 @@ class FreeTypeSurface final : public DrawSurface {
       if (face == nullptr) continue;
       const FT_UInt index = FT_Get_Char_Index(face, ch);
       if (index != 0 && renderWith(face, index, g)) {
-        g.cellMask = slots_[i].cellMask;
+        g.cellMask = shifted(slots_[i].cellMask, g.shift);
         return g;
       }
     }
@@ -237,7 +244,9 @@ class FreeTypeSurface final : public DrawSurface {
   }
 
   // Turns the bitmap's rows into column masks; `top` is the raster row of the
-  // bitmap's first row. Rows outside 0 to 15 are never read and are dropped.
+  // bitmap's first row. A glyph whose ink would reach past rows 0 to 15 is
+  // moved up or down just enough to lie whole on them (its cell with it); one
+  // taller than the 16 rows cannot be printed and counts as missed.
   void storeInk(const FT_Bitmap& source, int top, Glyph& g) {
     const FT_Bitmap* bitmap = &source;
     FT_Bitmap converted;
@@ -257,23 +266,47 @@ class FreeTypeSurface final : public DrawSurface {
     const int rows = static_cast<int>(bitmap->rows);
     const bool mono = bitmap->pixel_mode == FT_PIXEL_MODE_MONO;
     const int levels = mono ? 2 : bitmap->num_grays;
+    // A negative pitch stores the rows bottom first.
+    const std::ptrdiff_t pitch = bitmap->pitch;
+    const unsigned char* topLine = bitmap->buffer + (pitch < 0 ? -pitch * (rows - 1) : 0);
+    // Mono: eight pixels a byte, the leftmost in bit 7. Grey: half intensity
+    // or more counts as ink.
+    const auto inked = [&](int r, int c) {
+      const unsigned char* line = topLine + r * pitch;
+      return mono ? ((unsigned{line[c >> 3]} >> (7 - (c & 7))) & 1u) != 0
+                  : line[c] * 2 >= levels - 1;
+    };
+
+    int inkTop = rows;
+    int inkBottom = -1;
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < width; ++c) {
+        if (!inked(r, c)) continue;
+        inkTop = std::min(inkTop, r);
+        inkBottom = r;
+        break;
+      }
+    }
+    int shift = 0;
+    if (inkBottom - inkTop + 1 > kBandRows) {
+      missed_ = true;
+    } else if (inkBottom >= 0 && top + inkTop < 0) {
+      shift = -(top + inkTop);
+    } else if (inkBottom >= 0 && top + inkBottom >= kBandRows) {
+      shift = kBandRows - 1 - (top + inkBottom);
+    }
+    top += shift;
+    g.shift = shift;
+
     g.width = width;
     columns_.resize(g.offset + static_cast<std::size_t>(width), 0);
     // Only the bitmap rows that land on raster rows 0 to 15.
     const int firstRow = std::max(0, -top);
     const int endRow = std::min(rows, kBandRows - top);
-    // A negative pitch stores the rows bottom first.
-    const std::ptrdiff_t pitch = bitmap->pitch;
-    const unsigned char* topLine = bitmap->buffer + (pitch < 0 ? -pitch * (rows - 1) : 0);
     for (int c = 0; c < width; ++c) {
       unsigned column = 0;
       for (int r = firstRow; r < endRow; ++r) {
-        const unsigned char* line = topLine + r * pitch;
-        // Mono: eight pixels a byte, the leftmost in bit 7. Grey: half
-        // intensity or more counts as ink.
-        const bool on = mono ? ((unsigned{line[c >> 3]} >> (7 - (c & 7))) & 1u) != 0
-                             : line[c] * 2 >= levels - 1;
-        column |= static_cast<unsigned>(on) << (top + r);
+        column |= static_cast<unsigned>(inked(r, c)) << (top + r);
       }
       columns_[g.offset + static_cast<std::size_t>(c)] = static_cast<std::uint16_t>(column);
     }
