@@ -19,6 +19,10 @@
 namespace bspp {
 namespace {
 
+// HGDI_ERROR without the header's conversion of 0xFFFFFFFF, which changes
+// sign in a 64-bit build.
+const HGDIOBJ kGdiError = reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(-1));
+
 constexpr int kRasterWidth = kLineDots;  // 960
 constexpr int kRasterHeight = 24;
 constexpr UINT kGb2312CodePage = 936;
@@ -93,9 +97,9 @@ class Selection {
   Selection(const Selection&) = delete;
   Selection& operator=(const Selection&) = delete;
   ~Selection() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    if (previous_ != nullptr && previous_ != kGdiError) ::SelectObject(dc_, previous_);
   }
-  bool active() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+  bool active() const { return previous_ != nullptr && previous_ != kGdiError; }
 
  private:
   HDC dc_;

@@ -32,6 +32,7 @@
 
 namespace {
 
+#if defined(__i386__)
 struct CallFrame {
   std::uint32_t fn;
   std::uint32_t text;
@@ -70,6 +71,7 @@ void callStdcall(CallFrame* frame) {
       : "S"(frame)
       : "eax", "ecx", "edx", "memory", "cc");
 }
+#endif
 
 bool parseHex(const std::string& hex, std::string& out) {
   out.clear();
@@ -127,6 +129,7 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
       return;
     }
   }
+#if defined(__i386__)
   CallFrame frame{};
   frame.fn = reinterpret_cast<std::uint32_t>(g_print);
   frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint32_t>(text.data());
@@ -141,6 +144,17 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
   const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
   std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n", frame.eax & 0xFFu, frame.eax,
               stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+#else
+  // x64 has one calling convention, which the compiler's own call follows;
+  // the stack and register checks are those of the 32-bit __stdcall.
+  const double start = nowMs();
+  const unsigned char result =
+      g_print(textArg == "null" ? nullptr : text.data(), static_cast<std::int32_t>(lastIndex),
+              static_cast<std::uint32_t>(waitMs), static_cast<std::int32_t>(keepPage));
+  const double elapsed = nowMs() - start;
+  if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+  std::printf("call result=%u eax=%08x stack=n/a regs=n/a ms=%.0f\n", result, result, elapsed);
+#endif
 }
 
 void compare(const std::string& textArg, long keepPage) {
