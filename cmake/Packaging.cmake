@@ -10,10 +10,12 @@
 #     bin/bspp-print                           bin/<arch>/bspp-print.exe
 #     share/doc/bspp/README.md                 share/doc/bspp/README.md
 #
+#   cpack (Linux build): a Debian package of that tree under /usr.
 #   cpack (win32 build): a ZIP of the x86 tree and the win64 build's x64 tree.
 #
 # Whatever else is installed (install() anywhere in the project) goes into
-# the packages as well.
+# both packages as well; the Debian package's dependencies are worked out
+# from every ELF file in it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 include(${CMAKE_CURRENT_LIST_DIR}/BsppPkgConfig.cmake)
@@ -88,6 +90,6 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME windows-x64-only)
   endif()
 else()
-  set(CPACK_GENERATOR TGZ)
+  include(${CMAKE_CURRENT_LIST_DIR}/DebianPackage.cmake)
 endif()
 include(CPack)
