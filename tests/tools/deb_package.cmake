@@ -20,7 +20,7 @@ function(expect text pattern what)
   endif()
 endfunction()
 
-step(cpack -G DEB -B ${WORK_DIR} --config ${BUILD_DIR}/CPackConfig.cmake)
+step(${CMAKE_CPACK_COMMAND} -G DEB -B ${WORK_DIR} --config ${BUILD_DIR}/CPackConfig.cmake)
 file(GLOB deb ${WORK_DIR}/*.deb)
 list(LENGTH deb n)
 if(NOT n EQUAL 1)

@@ -3,7 +3,9 @@
 
   hosts  build linked_host.c against an import library with mingw-w64's gcc
          and ld, and with clang and lld-link (MSVC-style objects, no C
-         runtime), run each under Wine and check what reaches LPT1
+         runtime), and against an import library made from the shipped
+         bspp.def with GNU dlltool; run each under Wine and check what
+         reaches LPT1
   zip    make the Windows ZIP with cpack, unpack it, check what it holds,
          build a CMake project against it through find_package(bspp) for
          x86 and for x64 and run both under Wine (32- and 64-bit)
@@ -88,6 +90,15 @@ def hosts(args):
     run([args.cc, "-O2", "-I", args.include, source, args.import_lib, "-o", exe])
     built.append(("mingw-w64 ld", exe))
 
+    if args.dlltool and args.def_file:
+        # A host's own import library, made from the shipped definition file
+        # with GNU dlltool, as its comment says.
+        own = os.path.join(work, "libbspp-own.a")
+        run([args.dlltool, "-k", "-d", args.def_file, "-l", own])
+        exe = os.path.join(work, "host_own.exe")
+        run([args.cc, "-O2", "-I", args.include, source, own, "-o", exe])
+        built.append(("own import library from bspp.def", exe))
+
     if args.clang and args.lld_link and args.llvm_dlltool:
         obj = os.path.join(work, "host.obj")
         run([args.clang, "--target=%s-pc-windows-msvc" % TRIPLES[args.arch], "-O2",
@@ -142,7 +153,7 @@ def zip_package(args):
     if not os.path.exists(os.path.join(args.win64_build, "cmake_install.cmake")):
         print("no x64 build at %s: build the win64 preset first" % args.win64_build)
         return SKIPPED
-    out = run(["cpack", "-G", "ZIP", "-B", work], cwd=args.build)
+    out = run([args.cpack, "-G", "ZIP", "-B", work], cwd=args.build)
     zips = [n for n in os.listdir(work) if n.endswith(".zip")]
     if not checks.expect(len(zips) == 1, "cpack made one ZIP: %s\n%s" % (zips, out)):
         return checks.summary()
@@ -166,9 +177,9 @@ def zip_package(args):
         for arch, prefix in (("x86", args.prefix), ("x64", prefix64)):
             build = os.path.join(work, "build-" + arch)
             triple = TRIPLES[arch] + "-w64-mingw32"
-            run(["cmake", "-S", project, "-B", build, "-G", "Ninja", "-DCMAKE_SYSTEM_NAME=Windows",
+            run([args.cmake, "-S", project, "-B", build, "-G", "Ninja", "-DCMAKE_SYSTEM_NAME=Windows",
                  "-DCMAKE_C_COMPILER=%s-gcc" % triple, "-DCMAKE_PREFIX_PATH=" + root])
-            run(["cmake", "--build", build])
+            run([args.cmake, "--build", build])
             with open(os.path.join(build, "dll.txt")) as f:
                 dll = f.read().strip()
             checks.expect(os.path.normpath(dll) == os.path.join(root, "bin", arch, "bspp.dll"),
@@ -199,10 +210,17 @@ def main():
     parser.add_argument("--clang")
     parser.add_argument("--lld-link")
     parser.add_argument("--llvm-dlltool")
+    parser.add_argument("--dlltool")
+    parser.add_argument("--def-file")
     parser.add_argument("--build")
     parser.add_argument("--win64-build")
+    parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--cpack", default="cpack")
     args = parser.parse_args()
     args.prefix = os.path.abspath(args.prefix)
+    for tool in ("clang", "lld_link", "llvm_dlltool", "dlltool"):
+        if (getattr(args, tool) or "").endswith("-NOTFOUND"):
+            setattr(args, tool, None)
     return {"hosts": hosts, "zip": zip_package}[args.command](args)
 
 
