@@ -55,6 +55,7 @@
 
 namespace {
 
+#if defined(__i386__)
 struct CallFrame {
   std::uint32_t fn;
   std::uint32_t text;
@@ -93,6 +94,67 @@ void callStdcall(CallFrame* frame) {
       : "S"(frame)
       : "eax", "ecx", "edx", "memory", "cc");
 }
+#else
+struct CallFrame {
+  std::uint64_t fn;
+  std::uint64_t text;
+  std::uint64_t lastIndex;
+  std::uint64_t waitMs;
+  std::uint64_t keepPage;
+  std::uint64_t rspBefore;
+  std::uint64_t rspAfter;
+  std::uint64_t rax;
+  std::uint64_t savedBefore[7];  // rbx, rbp, rdi, r12, r13, r14, r15
+  std::uint64_t savedAfter[7];
+  std::uint64_t rspOwn;
+};
+
+// The x64 convention in plain assembly: arguments in rcx, edx, r8d, r9d,
+// 32 bytes of shadow space, the stack 16-byte aligned at the call. The
+// callee must keep rsp and the non-volatile registers; rsi (also
+// non-volatile) holds the frame. Both are put back by hand afterwards, so
+// a callee that breaks the convention is reported rather than crashing.
+void callWin64(CallFrame* frame) {
+  __asm__ volatile(
+      "movq %%rbx, 64(%%rsi)\n\t"
+      "movq %%rbp, 72(%%rsi)\n\t"
+      "movq %%rdi, 80(%%rsi)\n\t"
+      "movq %%r12, 88(%%rsi)\n\t"
+      "movq %%r13, 96(%%rsi)\n\t"
+      "movq %%r14, 104(%%rsi)\n\t"
+      "movq %%r15, 112(%%rsi)\n\t"
+      "movq %%rsp, 176(%%rsi)\n\t"
+      "andq $-16, %%rsp\n\t"
+      "subq $32, %%rsp\n\t"
+      "movq %%rsp, 40(%%rsi)\n\t"
+      "movq 8(%%rsi), %%rcx\n\t"
+      "movl 16(%%rsi), %%edx\n\t"
+      "movl 24(%%rsi), %%r8d\n\t"
+      "movl 32(%%rsi), %%r9d\n\t"
+      "call *(%%rsi)\n\t"
+      "movq %%rsp, 48(%%rsi)\n\t"
+      "movq %%rax, 56(%%rsi)\n\t"
+      "movq 176(%%rsi), %%rsp\n\t"
+      "movq %%rbx, 120(%%rsi)\n\t"
+      "movq %%rbp, 128(%%rsi)\n\t"
+      "movq %%rdi, 136(%%rsi)\n\t"
+      "movq %%r12, 144(%%rsi)\n\t"
+      "movq %%r13, 152(%%rsi)\n\t"
+      "movq %%r14, 160(%%rsi)\n\t"
+      "movq %%r15, 168(%%rsi)\n\t"
+      "movq 64(%%rsi), %%rbx\n\t"
+      "movq 72(%%rsi), %%rbp\n\t"
+      "movq 80(%%rsi), %%rdi\n\t"
+      "movq 88(%%rsi), %%r12\n\t"
+      "movq 96(%%rsi), %%r13\n\t"
+      "movq 104(%%rsi), %%r14\n\t"
+      "movq 112(%%rsi), %%r15\n\t"
+      :
+      : "S"(frame)
+      : "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+        "xmm5", "memory", "cc");
+}
+#endif
 
 bool parseHex(const std::string& hex, std::string& out) {
   out.clear();
@@ -150,6 +212,7 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
       return;
     }
   }
+#if defined(__i386__)
   CallFrame frame{};
   frame.fn = reinterpret_cast<std::uint32_t>(g_print);
   frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint32_t>(text.data());
@@ -164,6 +227,23 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
   const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
   std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n", frame.eax & 0xFFu, frame.eax,
               stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+#else
+  CallFrame frame{};
+  frame.fn = reinterpret_cast<std::uint64_t>(g_print);
+  frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint64_t>(text.data());
+  frame.lastIndex = static_cast<std::uint32_t>(lastIndex);
+  frame.waitMs = static_cast<std::uint32_t>(waitMs);
+  frame.keepPage = static_cast<std::uint32_t>(keepPage);
+  const double start = nowMs();
+  callWin64(&frame);
+  const double elapsed = nowMs() - start;
+  if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+  const bool stackOk = frame.rspAfter == frame.rspBefore;
+  const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
+  std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n",
+              static_cast<unsigned>(frame.rax & 0xFFu), static_cast<unsigned>(frame.rax & 0xFFFFFFFFu),
+              stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+#endif
 }
 
 void compare(const std::string& textArg, long keepPage) {
