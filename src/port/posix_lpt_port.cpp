@@ -70,20 +70,49 @@ class SigpipeGuard {
   bool raised_ = false;
 };
 
+// Why the device could not be opened.
+Failure openFailure(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:  // the lp driver: no printer behind the minor number
+    case ENODEV:
+    case ENOTDIR:
+      return Failure::noSuchPort;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Failure::permissionDenied;
+    case EBUSY:  // the lp driver allows one open at a time
+      return Failure::portBusy;
+    default:
+      return Failure::deviceError;
+  }
+}
+
 class PosixPort final : public Port {
  public:
   explicit PosixPort(const char* device)
       : fd_(sys::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    if (fd_.get() < 0) {
+      failWith(openFailure(errno), errno);
+      return;
+    }
     // Exclusive for the whole call: a second opener, in this process or
     // another, finds the lock taken.
-    if (fd_.get() >= 0 && sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) fd_.reset();
+    if (sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      fd_.reset();
+      failWith(error == EWOULDBLOCK ? Failure::portBusy : Failure::deviceError, error);
+    }
   }
 
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+    report_.total = stream.size();
     const std::int64_t deadline = sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
     sys::sleepUntil(deadline);
     fd_.reset();
+    if (complete) report_.failure = Failure::none;
     return complete;
   }
 
@@ -101,23 +130,33 @@ class PosixPort final : public Port {
       if (n > 0) {
         data += n;
         left -= static_cast<std::size_t>(n);
+        report_.written += static_cast<std::size_t>(n);
       } else if (error == EPIPE) {
         guard.noteBrokenPipe();
-        return false;
+        return failWith(Failure::deviceError, error);
       } else if (error != 0 && error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
-        return false;
+        // EIO: the printer is off line; ENOSPC: out of paper.
+        return failWith(Failure::deviceError, error);
       }
       if (left == 0) return true;
 
       const std::int64_t remainingNs = deadline - sys::monotonicNs();
-      if (remainingNs <= 0) return false;  // still pending at the check
+      if (remainingNs <= 0) return failWith(Failure::timedOut, 0);  // still pending at the check
       if (n > 0 || error == EINTR) continue;
       // The device took nothing: wait until it can take more, or the time is up.
       pollfd pfd{fd_.get(), POLLOUT, 0};
       const auto timeoutMs = static_cast<int>(
           std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
-      if (sys::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) return false;
+      if (sys::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) {
+        return failWith(Failure::deviceError, errno);
+      }
     }
+  }
+
+  bool failWith(Failure failure, int systemError) {
+    report_.failure = failure;
+    report_.systemError = systemError;
+    return false;
   }
 
   UniqueFd fd_;

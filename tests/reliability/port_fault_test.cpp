@@ -194,6 +194,67 @@ TEST(PortFaults, EmptyJobIsOneZeroByteWrite) {
   EXPECT_TRUE(printJob(platform, nullptr, -1, 0, 0));
 }
 
+// What a failed call reports, for each way the device can refuse the job.
+TEST(PortFaults, FailureReasonsNameWhatTheDeviceDid) {
+  struct Case {
+    const char* what;
+    fake::Script script;
+    Failure failure;
+    int systemError;
+  };
+  auto openFails = [](int error) {
+    fake::Script s;
+    s.openError = error;
+    return s;
+  };
+  auto writeFails = [](std::size_t capacity, int error) {
+    fake::Script s;
+    s.capacity = capacity;
+    s.whenFull = error;
+    return s;
+  };
+  fake::Script locked;
+  locked.flockError = EWOULDBLOCK;
+  const Case cases[] = {
+      {"absent", openFails(ENOENT), Failure::noSuchPort, ENOENT},
+      {"no printer behind lp", openFails(ENXIO), Failure::noSuchPort, ENXIO},
+      {"no driver", openFails(ENODEV), Failure::noSuchPort, ENODEV},
+      {"not ours", openFails(EACCES), Failure::permissionDenied, EACCES},
+      {"not permitted", openFails(EPERM), Failure::permissionDenied, EPERM},
+      {"read-only", openFails(EROFS), Failure::permissionDenied, EROFS},
+      {"lp opened elsewhere", openFails(EBUSY), Failure::portBusy, EBUSY},
+      {"locked by another call", locked, Failure::portBusy, EWOULDBLOCK},
+      {"off line", writeFails(0, EIO), Failure::deviceError, EIO},
+      {"out of paper", writeFails(500, ENOSPC), Failure::deviceError, ENOSPC},
+      {"reader gone", writeFails(0, EPIPE), Failure::deviceError, EPIPE},
+      {"stalled", writeFails(700, EAGAIN), Failure::timedOut, 0},
+  };
+  const std::string text = jobText();
+  for (const Case& c : cases) {
+    fake::reset(c.script);
+    auto platform = test::devicePlatform("/dev/lp0");
+    JobReport report;
+    EXPECT_FALSE(printJob(platform, text.data(), static_cast<std::int32_t>(text.size() - 1), 20, 0,
+                          &report))
+        << c.what;
+    EXPECT_EQ(report.transfer.failure, c.failure) << c.what;
+    EXPECT_EQ(report.transfer.systemError, c.systemError) << c.what;
+    EXPECT_EQ(report.transfer.written, fake::record().received.size()) << c.what;
+    EXPECT_EQ(report.transfer.total, expectedStream().size()) << c.what;
+  }
+
+  // A job that went out reports nothing wrong, and all its bytes.
+  fake::Script slow;
+  slow.perWrite = 100;
+  fake::reset(slow);
+  auto platform = test::devicePlatform("/dev/lp0");
+  JobReport report;
+  EXPECT_TRUE(printJob(platform, text.data(), static_cast<std::int32_t>(text.size() - 1), 200, 0,
+                       &report));
+  EXPECT_EQ(report.transfer.failure, Failure::none);
+  EXPECT_EQ(report.transfer.written, expectedStream().size());
+}
+
 // A thousand calls into each failure leave no descriptor behind.
 TEST(PortFaults, ThousandCallsPerFailureLeakNothing) {
   std::vector<fake::Script> faults(6);
