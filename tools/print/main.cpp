@@ -93,16 +93,26 @@ bool jobText(const Options& o, std::string& text) {
         ": " + e.what() + "; nothing printed");
     return false;
   }
-  if (!o.exact && (text.empty() || text.back() != '\0')) text.push_back('\0');
-  if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
-    say(displayName(o.input) + " is too large for one job");
-    return false;
-  }
   const std::size_t dangling = bspp::tools::danglingLeadByte(text);
   if (dangling != std::string::npos) {
     say("warning: " + displayName(o.input) + " ends inside a double-byte character (byte " +
         std::to_string(dangling) +
         "); it is printed as the library does, paired with a NUL");
+  }
+  if (!o.exact) {
+    // The job ends with a NUL of its own, as from a host passing
+    // strlen(text): the byte a partial last line loses is that NUL. A lead
+    // byte at the end first gets the NUL the library would pair it with.
+    if (dangling != std::string::npos) text.push_back('\0');
+    const bool endsWithNul =
+        !text.empty() && text.back() == '\0' &&
+        bspp::tools::danglingLeadByte(std::string_view(text).substr(0, text.size() - 1)) ==
+            std::string::npos;
+    if (!endsWithNul) text.push_back('\0');
+  }
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
+    say(displayName(o.input) + " is too large for one job");
+    return false;
   }
   return true;
 }
