@@ -218,6 +218,9 @@ def main():
     sub.choices["wine"].add_argument("--prefix", required=True)
     sub.choices["wine"].add_argument("--dll", required=True)
     args = p.parse_args()
+    for name in ("readme", "bspp_print", "include", "lib_dir", "prefix", "dll"):
+        if getattr(args, name, None):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
     if args.mode == "wine":
         return wine(args)
     return linux(args)
