@@ -1,5 +1,17 @@
-// The glyph raster on Windows: GDI draws the characters with the 12-point
-// Song font into a 32-bit DIB section whose memory is read directly.
+// The glyph raster on Windows: GDI draws the characters with the Song font
+// at 16 pixels into a 32-bit DIB section whose memory is read directly.
+//
+// The font is 16 pixels whatever the screen's resolution: a host that
+// declares itself DPI-aware on a 144-dpi display would otherwise get 24-pixel
+// glyphs that the 16 band rows cut off. It is asked for with the GB2312
+// character set, so that where "宋体" is not installed the font mapper picks
+// a face that has Chinese characters. Each glyph stands on its baseline at
+// raster row 14, where SimSun's 16-pixel cell (ascent 14, descent 2) puts it
+// when the cell's top is row 0; faces with other ascents keep their ink on
+// rows 0 to 15 that way too, instead of losing their top or bottom strokes.
+// Where a face still draws a glyph past those rows, that glyph alone is moved
+// up or down just enough to lie whole on them; one taller than the bands
+// cannot be printed, and the job is then not printed either.
 //
 // Each character's two bytes are read as code page 936 explicitly, whatever
 // the system's ANSI code page, and drawn with the wide-character text
@@ -20,7 +32,12 @@ namespace bspp {
 namespace {
 
 constexpr int kRasterWidth = kLineDots;  // 960
-constexpr int kRasterHeight = 24;
+constexpr int kFontPixels = 16;
+constexpr int kBaselineRow = 14;  // of the band rows
+// The band rows lie in the middle of the raster, with room above and below
+// to see ink that a face puts outside them.
+constexpr int kMargin = 16;
+constexpr int kRasterHeight = kMargin + kBandRows + kMargin;
 constexpr UINT kGb2312CodePage = 936;
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kInkColour = RGB(0, 0, 255);  // 0x00FF0000 as a COLORREF
@@ -84,6 +101,10 @@ class GdiObject {
   Handle h_;
 };
 
+// SelectObject's failure value, HGDI_ERROR, spelled without the sign
+// conversion that the macro makes in 64-bit builds.
+const HGDIOBJ kSelectFailed = reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(-1));
+
 // Selects an object into a device context and puts the previous one back on
 // destruction, so the object can then be deleted.
 class Selection {
@@ -93,9 +114,9 @@ class Selection {
   Selection(const Selection&) = delete;
   Selection& operator=(const Selection&) = delete;
   ~Selection() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    if (previous_ != nullptr && previous_ != kSelectFailed) ::SelectObject(dc_, previous_);
   }
-  bool active() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+  bool active() const { return previous_ != nullptr && previous_ != kSelectFailed; }
 
  private:
   HDC dc_;
@@ -119,11 +140,10 @@ HBITMAP createRaster(HDC dc, void** bits) {
   return bitmap;
 }
 
-// 12 points at the screen's vertical resolution, as a point-size font
-// creation gives it: 16 pixels at 96 dpi.
-HFONT createSongFont(HDC screen) {
+// "宋体" with a 16-pixel em, in the GB2312 character set.
+HFONT createSongFont() {
   LOGFONTW font{};
-  font.lfHeight = -::MulDiv(120, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
+  font.lfHeight = -kFontPixels;
   font.lfCharSet = GB2312_CHARSET;
   // Glyph pixels must be exactly the text colour: no blending at the edges.
   font.lfQuality = NONANTIALIASED_QUALITY;
@@ -141,16 +161,35 @@ wchar_t decodePair(unsigned char lead, unsigned char trail) {
   return n == 1 ? wide[0] : 0;
 }
 
+// The code page's user-defined areas map to private-use characters: a face
+// may or may not have glyphs for them, and one without them is still a face
+// that prints the job's Chinese text.
+bool privateUse(wchar_t ch) { return ch >= 0xE000 && ch <= 0xF8FF; }
+
+// True when the face selected into `dc` has Chinese characters: the font
+// mapper gave it the GB2312 character set, or the face declares the
+// simplified-Chinese code page. A Latin face the mapper fell back to has
+// neither.
+bool drawsChinese(HDC dc) {
+  FONTSIGNATURE signature{};
+  const int charset = ::GetTextCharsetInfo(dc, &signature, 0);
+  return charset == GB2312_CHARSET || (signature.fsCsb[0] & FS_CHINESESIMP) != 0;
+}
+
 class GdiSurface final : public DrawSurface {
  public:
   GdiSurface()
       : memory_(screen_.get()),
         raster_(memory_.get() != nullptr ? createRaster(memory_.get(), &bits_) : nullptr),
         rasterSelection_(memory_.get(), raster_.get()),
-        font_(screen_.get() != nullptr && memory_.get() != nullptr ? createSongFont(screen_.get())
-                                                                   : nullptr),
+        font_(memory_.get() != nullptr ? createSongFont() : nullptr),
         fontSelection_(memory_.get(), font_.get()) {
     if (!ready()) return;
+    chinese_ = fontSelection_.active() && drawsChinese(memory_.get());
+    TEXTMETRICW metrics{};
+    if (fontSelection_.active() && ::GetTextMetricsW(memory_.get(), &metrics) != FALSE) {
+      cellTop_ = kMargin + kBaselineRow - static_cast<int>(metrics.tmAscent);
+    }
     ::SetBkColor(memory_.get(), kBlack);
     ::SetBkMode(memory_.get(), OPAQUE);
     ::SetTextColor(memory_.get(), kInkColour);
@@ -161,10 +200,14 @@ class GdiSurface final : public DrawSurface {
   // BlankSurface instead.
   bool ready() const { return rasterSelection_.active(); }
 
+  // The rows above and below the bands only ever take ink from a glyph that
+  // reaches past them; they are painted again only after that.
   void clear() override {
-    const RECT band{0, 0, kRasterWidth, kBandRows};
+    const RECT rows = marginsInked_ ? RECT{0, 0, kRasterWidth, kRasterHeight}
+                                    : RECT{0, kMargin, kRasterWidth, kMargin + kBandRows};
     ::SetBkColor(memory_.get(), kBlack);
-    ::ExtTextOutW(memory_.get(), 0, 0, ETO_OPAQUE, &band, nullptr, 0, nullptr);
+    ::ExtTextOutW(memory_.get(), 0, 0, ETO_OPAQUE, &rows, nullptr, 0, nullptr);
+    marginsInked_ = false;
   }
 
   void draw(const GlyphCell* cells, std::size_t count) override {
@@ -181,15 +224,19 @@ class GdiSurface final : public DrawSurface {
     }
     if (n == 0) return;
 
-    // Characters the font has no glyph for draw nothing either.
+    // Characters the font has no glyph for are not drawn; the job is then
+    // not printed, unless they are private-use ones.
     std::array<WORD, kMaxGlyphsPerLine> glyphs{};
-    if (::GetGlyphIndicesW(memory_.get(), text.data(), static_cast<int>(n), glyphs.data(),
-                           GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
-      return;
+    if (!chinese_ || ::GetGlyphIndicesW(memory_.get(), text.data(), static_cast<int>(n),
+                                        glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+      glyphs.fill(0xFFFF);
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (glyphs[i] == 0xFFFF) continue;
+      if (glyphs[i] == 0xFFFF) {
+        if (!privateUse(text[i])) missed_ = true;
+        continue;
+      }
       text[kept] = text[i];
       glyphs[kept] = glyphs[i];
       xs[kept] = xs[i];
@@ -197,32 +244,35 @@ class GdiSurface final : public DrawSurface {
     }
     if (kept == 0) return;
 
-    std::array<ABC, kMaxGlyphsPerLine> abc{};
-    if (::GetCharABCWidthsI(memory_.get(), 0, static_cast<UINT>(kept), glyphs.data(),
-                            abc.data()) == FALSE ||
-        inkReachesLaterCell(xs.data(), abc.data(), kept)) {
-      for (std::size_t i = 0; i < kept; ++i) {
-        ::ExtTextOutW(memory_.get(), xs[i], 0, 0, nullptr, &text[i], 1, nullptr);
-      }
-      return;
-    }
+    drawLine(text.data(), glyphs.data(), xs.data(), kept);
+    const int left = xs[0] > kMargin ? xs[0] - kMargin : 0;
+    const int right = xs[kept - 1] + 3 * kMargin < kRasterWidth ? xs[kept - 1] + 3 * kMargin
+                                                                 : kRasterWidth;
+    if (!inkOutsideBands(left, right)) return;
 
-    // One call for the line: each advance carries the pen to the next
-    // character's own point; the last is the character's own advance.
-    std::array<INT, kMaxGlyphsPerLine> advances{};
-    for (std::size_t i = 0; i + 1 < kept; ++i) advances[i] = xs[i + 1] - xs[i];
-    advances[kept - 1] = abc[kept - 1].abcA + static_cast<int>(abc[kept - 1].abcB) +
-                         abc[kept - 1].abcC;
-    ::ExtTextOutW(memory_.get(), xs[0], 0, 0, nullptr, text.data(), static_cast<UINT>(kept),
-                  advances.data());
+    // Some glyph reaches past the bands: find each glyph's ink rows on its
+    // own, move the ones that stick out, and draw the line again.
+    std::array<int, kMaxGlyphsPerLine> shifts{};
+    for (std::size_t i = 0; i < kept; ++i) shifts[i] = fittingShift(text[i], xs[i]);
+    marginsInked_ = true;
+    clear();
+    for (std::size_t i = 0; i < kept; ++i) {
+      ::ExtTextOutW(memory_.get(), xs[i], cellTop_ + shifts[i], 0, nullptr, &text[i], 1, nullptr);
+    }
+    // A glyph taller than the bands still sticks out: it cannot be printed.
+    if (inkOutsideBands(left, right)) missed_ = true;
+    marginsInked_ = true;
   }
+
+  bool missedGlyph() const override { return missed_; }
 
   void readInk(InkColumns& ink) override {
     ink.fill(0);
     ::GdiFlush();
     const auto* pixels = static_cast<const std::uint32_t*>(bits_);
     for (int row = 0; row < kBandRows; ++row) {
-      const std::uint32_t* line = pixels + static_cast<std::ptrdiff_t>(row) * kRasterWidth;
+      const std::uint32_t* line =
+          pixels + static_cast<std::ptrdiff_t>(kMargin + row) * kRasterWidth;
       const auto bit = static_cast<std::uint16_t>(1u << row);
       for (int x = 0; x < kRasterWidth; ++x) {
         if ((line[x] & kPixelColourMask) == kInkPixel) ink[static_cast<std::size_t>(x)] |= bit;
@@ -231,6 +281,71 @@ class GdiSurface final : public DrawSurface {
   }
 
  private:
+  // Draws a line's characters at their points, the cells' tops on cellTop_.
+  void drawLine(const wchar_t* text, const WORD* glyphs, const int* xs, std::size_t n) {
+    std::array<ABC, kMaxGlyphsPerLine> abc{};
+    if (::GetCharABCWidthsI(memory_.get(), 0, static_cast<UINT>(n), const_cast<WORD*>(glyphs),
+                            abc.data()) == FALSE ||
+        inkReachesLaterCell(xs, abc.data(), n)) {
+      for (std::size_t i = 0; i < n; ++i) {
+        ::ExtTextOutW(memory_.get(), xs[i], cellTop_, 0, nullptr, &text[i], 1, nullptr);
+      }
+      return;
+    }
+    // One call for the line: each advance carries the pen to the next
+    // character's own point; the last is the character's own advance.
+    std::array<INT, kMaxGlyphsPerLine> advances{};
+    for (std::size_t i = 0; i + 1 < n; ++i) advances[i] = xs[i + 1] - xs[i];
+    advances[n - 1] = abc[n - 1].abcA + static_cast<int>(abc[n - 1].abcB) + abc[n - 1].abcC;
+    ::ExtTextOutW(memory_.get(), xs[0], cellTop_, 0, nullptr, text, static_cast<UINT>(n),
+                  advances.data());
+  }
+
+  bool inked(int x, int row) const {
+    const auto* pixels = static_cast<const std::uint32_t*>(bits_);
+    return (pixels[static_cast<std::ptrdiff_t>(row) * kRasterWidth + x] & kPixelColourMask) ==
+           kInkPixel;
+  }
+
+  // True when a pixel of columns [left, right) outside the band rows is inked.
+  // Only black and the ink colour are ever painted, so any colour is ink.
+  bool inkOutsideBands(int left, int right) const {
+    ::GdiFlush();
+    const auto* pixels = static_cast<const std::uint32_t*>(bits_);
+    std::uint32_t any = 0;
+    for (int row = 0; row < kRasterHeight; ++row) {
+      if (row == kMargin) row += kBandRows;
+      const std::uint32_t* line = pixels + static_cast<std::ptrdiff_t>(row) * kRasterWidth;
+      for (int x = left; x < right; ++x) any |= line[x];
+    }
+    return (any & kPixelColourMask) != 0;
+  }
+
+  // Rows to move one character by so that its ink lies on the band rows:
+  // drawn alone, its ink rows are read from the raster. 0 when it fits or
+  // cannot fit.
+  int fittingShift(wchar_t ch, int x) {
+    marginsInked_ = true;
+    clear();
+    ::ExtTextOutW(memory_.get(), x, cellTop_, 0, nullptr, &ch, 1, nullptr);
+    ::GdiFlush();
+    const int left = x - kMargin > 0 ? x - kMargin : 0;
+    const int right = x + 3 * kMargin < kRasterWidth ? x + 3 * kMargin : kRasterWidth;
+    int top = kRasterHeight, bottom = -1;
+    for (int row = 0; row < kRasterHeight; ++row) {
+      for (int col = left; col < right; ++col) {
+        if (!inked(col, row)) continue;
+        if (row < top) top = row;
+        bottom = row;
+        break;
+      }
+    }
+    if (bottom < 0 || bottom - top + 1 > kBandRows) return 0;
+    if (top < kMargin) return kMargin - top;
+    if (bottom >= kMargin + kBandRows) return kMargin + kBandRows - 1 - bottom;
+    return 0;
+  }
+
   // True when some character's ink box overlaps the background cell of a
   // character drawn after it: one call per character would erase that ink,
   // one call per line would not.
@@ -257,13 +372,35 @@ class GdiSurface final : public DrawSurface {
   Selection rasterSelection_;
   GdiObject<HFONT> font_;
   Selection fontSelection_;
+  bool chinese_ = false;  // the selected face has Chinese characters
+  int cellTop_ = kBaselineRow - 14;  // raster row of the cell's top
+  bool missed_ = false;   // a character of the code page was not drawn
+  bool marginsInked_ = true;  // rows outside the bands may hold ink
+};
+
+// Stands in where no raster can be had: nothing can be drawn, so a job with
+// characters in it is not printed.
+class NoRaster final : public DrawSurface {
+ public:
+  void clear() override {}
+  void draw(const GlyphCell* cells, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      const wchar_t ch = decodePair(cells[i].lead, cells[i].trail);
+      if (ch != 0 && !privateUse(ch)) missed_ = true;
+    }
+  }
+  void readInk(InkColumns& ink) override { ink.fill(0); }
+  bool missedGlyph() const override { return missed_; }
+
+ private:
+  bool missed_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<DrawSurface> prepareGlyphSurface() {
   auto surface = std::make_unique<GdiSurface>();
-  if (!surface->ready()) return std::make_unique<BlankSurface>();
+  if (!surface->ready()) return std::make_unique<NoRaster>();
   return surface;
 }
 

@@ -22,7 +22,9 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferr
   return ::GetOverlappedResult(file, overlapped, transferred, wait);
 }
 
-BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) { return ::CancelIoEx(file, overlapped); }
+BOOL CancelIo(HANDLE file) { return ::CancelIo(file); }
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms) { return ::WaitForSingleObject(handle, ms); }
 
 BOOL ResetEvent(HANDLE event) { return ::ResetEvent(event); }
 

@@ -15,7 +15,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initi
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 void Sleep(DWORD ms);
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait);
-BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
+BOOL CancelIo(HANDLE file);
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 BOOL ResetEvent(HANDLE event);
 BOOL CloseHandle(HANDLE handle);
 

@@ -12,8 +12,30 @@
 //   compare <text> <keep>        compose with the library's surface and with
 //                                the per-dot reference; reply "compare same=<0|1>
 //                                size=<n>"
-//   font                         the face, height and code page that "宋体"
-//                                at 12 points resolves to here
+//   font                         the face, metrics and code page that "宋体"
+//                                at 16 pixels resolves to here, and the
+//                                screen's LOGPIXELSY as this host sees it
+//   tall <text>                  draws each character of <text> (hex) by
+//                                itself in a 64-row raster with the same font
+//                                request; reply "tall <glyph> ..." with each
+//                                glyph's ink as <w>x<h>:<rows in hex>, cut to
+//                                its ink box, or "-" when it has none
+//   missing                      up to 8 byte pairs (A1-FE, 40-FE) that code
+//                                page 936 maps to a character outside the
+//                                private-use area, for which the font of
+//                                "font" has no glyph; reply "missing <hex> ..."
+//   extent                       over every GB2312 character (rows A1-F7),
+//                                the highest and lowest ink row around the
+//                                baseline in the font of "font", and how many
+//                                characters have ink more than 14 rows above
+//                                or 1 row below it; how many of those are
+//                                characters proper (rows B0-F7), a few of
+//                                them as <pair>:<rows above>/<rows below>
+//   port <device> <wait>         one transfer of "x" through the library's
+//                                port; reply "port failure=<reason> error=<n>"
+//   setreg dpi <n>|replace <0|1> sets LogPixels for the user, or sets/removes
+//                                the prefix's replacement for "宋体"; seen by
+//                                host processes started afterwards
 //   idle <path>                  stay while the file <path> exists (keeps Wine
 //                                up between tests)
 //   quit
@@ -28,6 +50,7 @@
 #include "api/print_job.h"
 #include "bspp.h"
 #include "compose/glyph_surface.h"
+#include "port/lpt_port.h"
 #include "reference_surface.h"
 
 namespace {
@@ -160,15 +183,21 @@ void compare(const std::string& textArg, long keepPage) {
   std::printf("compare same=%d size=%u\n", a == b ? 1 : 0, static_cast<unsigned>(a.size()));
 }
 
-void font() {
-  HDC screen = ::GetDC(nullptr);
-  HDC dc = ::CreateCompatibleDC(screen);
+// The font request the library documents: "宋体", 16 pixels, GB2312,
+// monochrome.
+HFONT songFont() {
   LOGFONTW lf{};
-  lf.lfHeight = -::MulDiv(120, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
+  lf.lfHeight = -16;
   lf.lfCharSet = GB2312_CHARSET;
   lf.lfQuality = NONANTIALIASED_QUALITY;
   std::memcpy(lf.lfFaceName, L"\u5B8B\u4F53", sizeof L"\u5B8B\u4F53");
-  HFONT f = ::CreateFontIndirectW(&lf);
+  return ::CreateFontIndirectW(&lf);
+}
+
+void font() {
+  HDC screen = ::GetDC(nullptr);
+  HDC dc = ::CreateCompatibleDC(screen);
+  HFONT f = songFont();
   HGDIOBJ old = ::SelectObject(dc, f);
   wchar_t face[LF_FACESIZE] = {};
   ::GetTextFaceW(dc, LF_FACESIZE, face);
@@ -176,17 +205,227 @@ void font() {
   ::WideCharToMultiByte(CP_UTF8, 0, face, -1, utf8, sizeof utf8, nullptr, nullptr);
   TEXTMETRICW tm{};
   ::GetTextMetricsW(dc, &tm);
-  std::printf("font face=%s height=%ld lfHeight=%ld charset=%d acp=%u\n", utf8, tm.tmHeight,
-              lf.lfHeight, tm.tmCharSet, ::GetACP());
+  std::printf("font face=%s height=%ld ascent=%ld descent=%ld charset=%d acp=%u logpixels=%d\n",
+              utf8, tm.tmHeight, tm.tmAscent, tm.tmDescent, tm.tmCharSet, ::GetACP(),
+              ::GetDeviceCaps(screen, LOGPIXELSY));
   ::SelectObject(dc, old);
   ::DeleteObject(f);
   ::DeleteDC(dc);
   ::ReleaseDC(nullptr, screen);
 }
 
+// Each character drawn alone, its cell's top at row 16 of a 64-row raster,
+// so that no ink of a 16-pixel font can fall outside; the ink is reported
+// cut to its box, so that where the cell was put does not matter.
+void tall(const std::string& textArg) {
+  std::string text;
+  if (!parseHex(textArg, text) || text.size() % 2 != 0) {
+    std::printf("tall fail bad-text\n");
+    return;
+  }
+  constexpr int kSize = 64;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kSize;
+  info.bmiHeader.biHeight = -kSize;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HFONT f = songFont();
+  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+  HGDIOBJ oldFont = ::SelectObject(dc, f);
+  ::SetTextColor(dc, RGB(0, 0, 255));
+  ::SetBkColor(dc, RGB(0, 0, 0));
+  std::string reply = "tall";
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    wchar_t ch = 0;
+    ::MultiByteToWideChar(936, 0, &text[i], 2, &ch, 1);
+    const RECT all{0, 0, kSize, kSize};
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    ::ExtTextOutW(dc, 16, 16, 0, nullptr, &ch, 1, nullptr);
+    ::GdiFlush();
+    const auto* px = static_cast<const std::uint32_t*>(bits);
+    int top = kSize, bottom = -1, left = kSize, right = -1;
+    for (int y = 0; y < kSize; ++y) {
+      for (int x = 0; x < kSize; ++x) {
+        if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
+        top = y < top ? y : top;
+        bottom = y > bottom ? y : bottom;
+        left = x < left ? x : left;
+        right = x > right ? x : right;
+      }
+    }
+    if (bottom < 0) {
+      reply += " -";
+      continue;
+    }
+    char head[32];
+    std::snprintf(head, sizeof head, " %dx%d:", right - left + 1, bottom - top + 1);
+    reply += head;
+    for (int y = top; y <= bottom; ++y) {
+      std::uint64_t row = 0;
+      for (int x = left; x <= right; ++x) {
+        row = row << 1 | ((px[y * kSize + x] & 0xFFFFFFu) == 0xFFu ? 1u : 0u);
+      }
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "%s%llx", y == top ? "" : ",",
+                    static_cast<unsigned long long>(row));
+      reply += hex;
+    }
+  }
+  ::SelectObject(dc, oldFont);
+  ::SelectObject(dc, oldBitmap);
+  ::DeleteObject(f);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  std::printf("%s\n", reply.c_str());
+}
+
+void missing() {
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HFONT f = songFont();
+  HGDIOBJ old = ::SelectObject(dc, f);
+  std::string reply = "missing";
+  int found = 0;
+  for (int lead = 0xA1; lead <= 0xFE && found < 8; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE && found < 8; ++trail) {
+      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      wchar_t ch[2] = {};
+      if (::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, 2, ch, 2) != 1) continue;
+      if (ch[0] >= 0xE000 && ch[0] <= 0xF8FF) continue;
+      WORD glyph = 0;
+      if (::GetGlyphIndicesW(dc, ch, 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS) == 1 &&
+          glyph == 0xFFFF) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, " %02x%02x", lead, trail);
+        reply += hex;
+        ++found;
+      }
+    }
+  }
+  ::SelectObject(dc, old);
+  ::DeleteObject(f);
+  ::DeleteDC(dc);
+  std::printf("%s\n", reply.c_str());
+}
+
+void extent() {
+  constexpr int kSize = 64, kBaseline = 40;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kSize;
+  info.bmiHeader.biHeight = -kSize;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HFONT f = songFont();
+  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+  HGDIOBJ oldFont = ::SelectObject(dc, f);
+  ::SetTextColor(dc, RGB(0, 0, 255));
+  ::SetBkColor(dc, RGB(0, 0, 0));
+  ::SetTextAlign(dc, TA_BASELINE);
+  int highest = 0, lowest = 0, above = 0, below = 0, drawn = 0;
+  std::string examples;
+  int hanzi = 0;  // of them characters proper (rows B0-F7), not symbols
+  for (int lead = 0xA1; lead <= 0xF7; ++lead) {
+    for (int trail = 0xA1; trail <= 0xFE; ++trail) {
+      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      wchar_t ch[2] = {};
+      if (::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, 2, ch, 2) != 1) continue;
+      if (ch[0] >= 0xE000 && ch[0] <= 0xF8FF) continue;
+      const RECT all{0, 0, kSize, kSize};
+      ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+      ::ExtTextOutW(dc, 16, kBaseline, 0, nullptr, ch, 1, nullptr);
+      ::GdiFlush();
+      const auto* px = static_cast<const std::uint32_t*>(bits);
+      int top = kSize, bottom = -1;
+      for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+          if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
+          top = y < top ? y : top;
+          bottom = y;
+        }
+      }
+      if (bottom < 0) continue;
+      ++drawn;
+      highest = kBaseline - top > highest ? kBaseline - top : highest;
+      lowest = bottom - kBaseline > lowest ? bottom - kBaseline : lowest;
+      if (kBaseline - top > 14 || bottom - kBaseline > 1) {
+        if (lead >= 0xB0 && hanzi < 12) {
+          char hex[16];
+          std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, kBaseline - top,
+                        bottom - kBaseline);
+          examples += hex;
+        }
+        if (kBaseline - top > 14) ++above;
+        if (bottom - kBaseline > 1) ++below;
+        if (lead >= 0xB0) ++hanzi;
+      }
+    }
+  }
+  ::SelectObject(dc, oldFont);
+  ::SelectObject(dc, oldBitmap);
+  ::DeleteObject(f);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d hanzi=%d%s\n",
+              drawn, highest, lowest, above, below, hanzi, examples.c_str());
+}
+
+void port(const std::string& device, unsigned long waitMs) {
+  const std::unique_ptr<bspp::Port> p = bspp::openPort(device.c_str());
+  const bool ok = p->transfer("x", static_cast<std::uint32_t>(waitMs));
+  std::string reason = bspp::describe(p->report().failure);
+  for (char& c : reason) c = c == ' ' ? '-' : c;
+  std::printf("port result=%d failure=%s error=%d\n", ok ? 1 : 0, reason.c_str(),
+              p->report().systemError);
+}
+
+void setreg(const std::string& what, long value) {
+  HKEY key = nullptr;
+  LONG rc = ERROR_INVALID_PARAMETER;
+  if (what == "dpi") {
+    rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                           KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (rc == ERROR_SUCCESS) {
+      const DWORD dpi = static_cast<DWORD>(value);
+      rc = ::RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                            sizeof dpi);
+    }
+  } else if (what == "replace") {
+    rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts\\Replacements", 0, nullptr,
+                           0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (rc == ERROR_SUCCESS && value != 0) {
+      static const wchar_t face[] = L"WenQuanYi Zen Hei Sharp";
+      rc = ::RegSetValueExW(key, L"\u5B8B\u4F53", 0, REG_SZ, reinterpret_cast<const BYTE*>(face),
+                            sizeof face);
+    } else if (rc == ERROR_SUCCESS) {
+      rc = ::RegDeleteValueW(key, L"\u5B8B\u4F53");
+      if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+    }
+  }
+  if (key != nullptr) ::RegCloseKey(key);
+  std::printf("setreg %s rc=%ld\n", rc == ERROR_SUCCESS ? "ok" : "fail", rc);
+}
+
 }  // namespace
 
 int main() {
+  // A DPI-aware host, as WPF programs and many others are: it sees the
+  // display's real resolution (SetProcessDPIAware is there from Vista on).
+  if (HMODULE user32 = ::GetModuleHandleA("user32.dll")) {
+    using SetAware = BOOL(WINAPI*)();
+    if (auto aware = reinterpret_cast<SetAware>(
+            reinterpret_cast<void*>(::GetProcAddress(user32, "SetProcessDPIAware")))) {
+      aware();
+    }
+  }
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -219,6 +458,34 @@ int main() {
         } else {
           hex.resize(std::strlen(hex.c_str()));
           compare(hex, keep);
+        }
+      } else if (v == "tall") {
+        std::string hex(line.size(), '\0');
+        if (std::sscanf(line.c_str(), "%*s %s", &hex[0]) != 1) {
+          std::printf("tall fail syntax\n");
+        } else {
+          hex.resize(std::strlen(hex.c_str()));
+          tall(hex);
+        }
+      } else if (v == "extent") {
+        extent();
+      } else if (v == "missing") {
+        missing();
+      } else if (v == "port") {
+        char device[64] = {};
+        unsigned long wait = 0;
+        if (std::sscanf(line.c_str(), "%*s %63s %lu", device, &wait) != 2) {
+          std::printf("port fail syntax\n");
+        } else {
+          port(device, wait);
+        }
+      } else if (v == "setreg") {
+        char what[16] = {};
+        long value = 0;
+        if (std::sscanf(line.c_str(), "%*s %15s %ld", what, &value) != 2) {
+          std::printf("setreg fail syntax\n");
+        } else {
+          setreg(what, value);
         }
       } else if (v == "idle") {
         char path[MAX_PATH] = {};

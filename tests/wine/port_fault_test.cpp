@@ -1,7 +1,11 @@
 // The Windows port against a scripted kernel: every way the transfer can go
-// wrong gives false, waits only for a write that was started, and closes
-// both handles once; so does every allocation failure inside a call.
+// wrong gives false with its reason, waits only for a write that was
+// started, and closes both handles once; a write told to wait without end
+// is checked once it has ended; a cancelled write that never ends costs the
+// call about a second and keeps its memory; every allocation failure inside
+// a call gives false.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +15,10 @@
 
 namespace {
 
+using bspp::Failure;
 using bspp::test::Script;
+
+bspp::TransferReport report;  // of the last run
 
 int passed = 0;
 int failed = 0;
@@ -34,15 +41,37 @@ bool contains(const std::vector<std::string>& calls, const char* call) {
 
 // Runs one transfer of `stream` under `s` and checks what every scenario
 // must hold; returns the transfer's result.
-bool run(const char* scenario, const Script& s, const std::string& stream = "job") {
+bool run(const char* scenario, const Script& s, const std::string& stream = "job",
+         DWORD waitMs = 250) {
   bspp::test::script(s);
-  const bool result = bspp::openPort("LPT1")->transfer(stream, 250);
+  const std::unique_ptr<bspp::Port> port = bspp::openPort("LPT1");
+  const bool result = port->transfer(stream, waitMs);
+  report = port->report();
   const auto& j = bspp::test::journal();
-  check(j.handlesOpen == 0 && j.badCloses == 0, scenario, "each handle closed exactly once");
+  if (s.cancelEnds) {
+    check(j.handlesOpen == 0 && j.badCloses == 0, scenario, "each handle closed exactly once");
+  }
   check(!j.waitedForNothing, scenario, "never waits for a write that was not started");
-  check(j.slept == 250, scenario, "sleeps the wait, always");
-  check(j.writeSize == stream.size(), scenario, "one write of the whole stream");
+  check(!j.unboundedWait, scenario, "no wait without end after a cancel");
+  if (waitMs == INFINITE) {
+    check(j.slept == MAXDWORD, scenario, "no sleep when told to wait for the write");
+  } else {
+    check(j.slept == waitMs, scenario, "sleeps the wait, always");
+  }
+  if (s.openError == ERROR_SUCCESS) {
+    check(j.writeSize == stream.size(), scenario, "one write of the whole stream");
+  } else {
+    check(j.writeSize == MAXDWORD, scenario, "no write to a port that did not open");
+  }
+  check(result == (report.failure == Failure::none), scenario, "a reason exactly when false");
   return result;
+}
+
+double nowMs() {
+  LARGE_INTEGER f, c;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
 }  // namespace
@@ -71,33 +100,86 @@ int main() {
     Script s;
     s.write = Script::Write::Pending;
     check(run(name, s), name, "true");
-    check(!contains(bspp::test::journal().calls, "CancelIoEx"), name, "nothing cancelled");
+    check(!contains(bspp::test::journal().calls, "CancelIo"), name, "nothing cancelled");
   }
-  for (DWORD error : {DWORD{ERROR_FILE_NOT_FOUND}, DWORD{ERROR_SHARING_VIOLATION},
-                      DWORD{ERROR_ACCESS_DENIED}}) {
+  const struct {
+    DWORD error;
+    Failure reason;
+  } openFailures[] = {{ERROR_FILE_NOT_FOUND, Failure::noSuchPort},
+                      {ERROR_PATH_NOT_FOUND, Failure::noSuchPort},
+                      {ERROR_SHARING_VIOLATION, Failure::portBusy},
+                      {ERROR_ACCESS_DENIED, Failure::permissionDenied}};
+  for (const auto& f : openFailures) {
     const char* name = "port cannot be opened";
     Script s;
-    s.openError = error;
+    s.openError = f.error;
     check(!run(name, s), name, "false");
-    check(!contains(bspp::test::journal().calls, "CancelIoEx"), name, "nothing to cancel");
+    check(!contains(bspp::test::journal().calls, "CancelIo"), name, "nothing to cancel");
+    check(report.failure == f.reason && report.systemError == static_cast<int>(f.error), name,
+          "the reason and the system's error code");
+    check(!run(name, s, "job", INFINITE), name, "false, at once, when told to wait for the write");
   }
   {
     const char* name = "write fails at once";
     Script s;
     s.write = Script::Write::FailsAtOnce;
+    s.writeError = ERROR_NOT_READY;
     check(!run(name, s), name, "false");
+    check(report.failure == Failure::deviceError && report.systemError == ERROR_NOT_READY, name,
+          "a device error, with the system's code");
+    check(!run(name, s, "job", INFINITE), name, "false when told to wait for the write");
   }
   {
     const char* name = "write still pending at the check";
     Script s;
     s.write = Script::Write::Pending;
     s.check = Script::Check::StillPending;
+    s.moved = 3;
     check(!run(name, s), name, "false");
     const auto& calls = bspp::test::journal().calls;
-    std::vector<std::string> tail(calls.end() - 5, calls.end());
-    const std::vector<std::string> expected{"CancelIoEx", "GetOverlappedResult(wait)",
-                                            "ResetEvent", "CloseHandle", "CloseHandle"};
+    std::vector<std::string> tail(calls.end() - 6, calls.end());
+    const std::vector<std::string> expected{"CancelIo",   "WaitForSingleObject",
+                                            "GetOverlappedResult", "ResetEvent",
+                                            "CloseHandle", "CloseHandle"};
     check(tail == expected, name, "cancelled and waited for before the handles close");
+    check(report.failure == Failure::timedOut && report.written == 3, name,
+          "timed out, with the bytes the printer took");
+    check(bspp::test::journal().writeMemoryFreed, name, "the write's memory freed once ended");
+  }
+  {
+    const char* name = "cancelled write never ends";
+    Script s;
+    s.write = Script::Write::Pending;
+    s.check = Script::Check::StillPending;
+    s.cancelEnds = false;
+    const std::string stream(4000, 'x');
+    const double start = nowMs();
+    check(!run(name, s, stream), name, "false");
+    const double ms = nowMs() - start;
+    const auto& j = bspp::test::journal();
+    check(ms >= 900 && ms < 2000, name, "returns one to two seconds after the cancel");
+    check(j.eventWaitMs >= 900 && j.eventWaitMs <= 2000, name, "the wait for the end is bounded");
+    check(!j.writeMemoryFreed, name, "bytes and overlapped record left to the kernel");
+    const auto* overlapped = j.overlapped;
+    check(overlapped != nullptr && std::string(static_cast<const char*>(j.writeData), 4000) ==
+                                       stream,
+          name, "the bytes still there for the write");
+    check(j.handlesOpen == 1 && j.badCloses == 0 && contains(j.calls, "CloseHandle"), name,
+          "the port closed, the write's event left open");
+    check(report.failure == Failure::timedOut, name, "timed out");
+  }
+  {
+    const char* name = "told to wait for the write";
+    Script s;
+    s.write = Script::Write::Pending;
+    s.check = Script::Check::StillPending;
+    check(run(name, s, "job", INFINITE), name, "true once the write has ended");
+    check(contains(bspp::test::journal().calls, "GetOverlappedResult(wait)") &&
+              !contains(bspp::test::journal().calls, "CancelIo"),
+          name, "the check waits for the end, nothing cancelled");
+    s.check = Script::Check::Failed;
+    check(!run(name, s, "job", INFINITE), name, "false when the write ends in an error");
+    check(report.failure == Failure::deviceError, name, "a device error");
   }
   {
     const char* name = "write ends in an error";
@@ -105,6 +187,8 @@ int main() {
     s.write = Script::Write::Pending;
     s.check = Script::Check::Failed;
     check(!run(name, s), name, "false");
+    check(report.failure == Failure::deviceError && report.systemError == ERROR_GEN_FAILURE, name,
+          "a device error, with the system's code");
   }
   for (auto write : {Script::Write::CompletesAtOnce, Script::Write::Pending}) {
     const char* name = "short write";
@@ -112,6 +196,8 @@ int main() {
     s.write = write;
     s.moved = 2;
     check(!run(name, s), name, "fewer bytes than the stream is a failure");
+    check(report.failure == Failure::deviceError && report.written == 2, name,
+          "a device error, with the bytes written");
   }
 
   allocationFailureTests(check);

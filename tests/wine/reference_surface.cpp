@@ -17,7 +17,7 @@ class ReferenceSurface final : public bspp::DrawSurface {
     if (memory_ == nullptr || raster_ == nullptr) return;
     oldBitmap_ = ::SelectObject(memory_, raster_);
     LOGFONTW lf{};
-    lf.lfHeight = -::MulDiv(120, ::GetDeviceCaps(screen_, LOGPIXELSY), 720);
+    lf.lfHeight = -16;
     lf.lfCharSet = GB2312_CHARSET;
     lf.lfQuality = NONANTIALIASED_QUALITY;
     std::memcpy(lf.lfFaceName, L"\u5B8B\u4F53", sizeof L"\u5B8B\u4F53");
@@ -25,6 +25,8 @@ class ReferenceSurface final : public bspp::DrawSurface {
     if (font_ != nullptr) oldFont_ = ::SelectObject(memory_, font_);
     ::SetBkColor(memory_, RGB(0, 0, 0));
     ::SetTextColor(memory_, RGB(0, 0, 255));
+    // The glyphs stand on raster row 14.
+    ::SetTextAlign(memory_, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
   }
   ReferenceSurface(const ReferenceSurface&) = delete;
   ReferenceSurface& operator=(const ReferenceSurface&) = delete;
@@ -56,7 +58,7 @@ class ReferenceSurface final : public bspp::DrawSurface {
           glyph == 0xFFFF) {
         continue;
       }
-      ::ExtTextOutW(memory_, cells[i].x, 0, 0, nullptr, wide, 1, nullptr);
+      ::ExtTextOutW(memory_, cells[i].x, 14, 0, nullptr, wide, 1, nullptr);
     }
     // The bands reach to the end of the last character's second column.
     if (count > 0) width_ = cells[count - 1].x - 5 + 2 * bspp::kDotsPerColumn;

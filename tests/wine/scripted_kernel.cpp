@@ -26,6 +26,12 @@ void script(const Script& s) {
 
 const Journal& journal() { return log; }
 
+void noteFree(const void* block) {
+  if (block != nullptr && (block == log.writeData || block == log.overlapped)) {
+    log.writeMemoryFreed = true;
+  }
+}
+
 }  // namespace bspp::test
 
 namespace bspp::sys {
@@ -59,8 +65,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
   return kEvent;
 }
 
-BOOL WriteFile(HANDLE file, LPCVOID, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
   log.calls.push_back("WriteFile");
+  log.writeData = data;
+  log.overlapped = overlapped;
   log.writeSize = size;
   requested = size;
   if (file != kPort || !portOpen || overlapped == nullptr || overlapped->hEvent != kEvent) {
@@ -98,7 +106,12 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL wait) {
     return FALSE;
   }
   if (cancelled) {
-    *transferred = 0;
+    if (!current.cancelEnds) {
+      if (wait) log.unboundedWait = true;
+      ::SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    *transferred = current.moved == MAXDWORD ? 0 : current.moved;
     ::SetLastError(ERROR_OPERATION_ABORTED);
     return FALSE;
   }
@@ -116,10 +129,33 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL wait) {
   return TRUE;
 }
 
-BOOL CancelIoEx(HANDLE, LPOVERLAPPED) {
-  log.calls.push_back("CancelIoEx");
-  cancelled = true;
+BOOL CancelIo(HANDLE file) {
+  log.calls.push_back("CancelIo");
+  if (file != kPort || !portOpen) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  cancelled = started;
   return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
+  log.calls.push_back("WaitForSingleObject");
+  if (handle != kEvent || !eventOpen) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  if (ms > 5000) {
+    log.unboundedWait = true;
+    return WAIT_TIMEOUT;
+  }
+  if (ms > log.eventWaitMs) log.eventWaitMs = ms;
+  const bool ended = !started || (cancelled ? current.cancelEnds
+                                            : !(current.write == Script::Write::Pending &&
+                                                current.check == Script::Check::StillPending));
+  if (ended) return WAIT_OBJECT_0;
+  ::Sleep(ms);  // really: the test measures how long the call takes
+  return WAIT_TIMEOUT;
 }
 
 BOOL ResetEvent(HANDLE event) {

@@ -16,6 +16,9 @@ struct Script {
   // What the check without waiting finds for a started write.
   enum class Check { Finished, StillPending, Failed } check = Check::Finished;
   DWORD moved = MAXDWORD;  // bytes the write moved; MAXDWORD: all of them
+  // Whether a cancelled write ends (the event is set) or, as with some port
+  // drivers, never does: a wait for it then times out for real.
+  bool cancelEnds = true;
 };
 
 struct Journal {
@@ -29,10 +32,18 @@ struct Journal {
   int handlesOpen = 0;     // opened and not yet closed
   int badCloses = 0;       // closes of handles that were not open
   bool waitedForNothing = false;  // a waiting check on a write never started
+  const void* writeData = nullptr;          // what the write was given
+  const OVERLAPPED* overlapped = nullptr;
+  bool writeMemoryFreed = false;  // either freed after the write was started
+  DWORD eventWaitMs = 0;          // the longest wait on the event
+  bool unboundedWait = false;     // a wait on the event of more than 5 s
 };
 
 // Starts a new scenario.
 void script(const Script& s);
 const Journal& journal();
+
+// Called by the test's operator delete with every block it frees.
+void noteFree(const void* block);
 
 }  // namespace bspp::test

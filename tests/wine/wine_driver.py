@@ -6,8 +6,13 @@
   jobs     many jobs through the DLL, every byte at LPT1 checked against the
            model, the port's failure paths, the per-line drawing against one
            call per character (run at code page 936)
-  glyphs   the glyph jobs again at another code page: identical streams
+  glyphs   the glyph jobs again at another code page (or, with --dpi, at
+           another screen resolution seen by a DPI-aware host): identical
+           streams
+  fonts    characters with top and bottom strokes keep all their ink, with
+           the prefix's stand-in for "宋体" and with none
   pe       the export table, imports and version resource of the file
+  imports  every imported function is on the reviewed list (--allowed)
 """
 import argparse
 import json
@@ -34,12 +39,29 @@ SONG_REPLACEMENT = "WenQuanYi Zen Hei Sharp"
 REPLY_TIMEOUT = 900  # seconds; a Wine process starts slowly without native 32-bit support
 
 
+# A 32-bit-only prefix needs the 32-bit server. With wine64 installed, the
+# generic wineserver is the 64-bit server, which takes such a prefix for a
+# WoW64 one and keeps starting wineboot in it.
+WINESERVER32 = "/usr/lib/wine/wineserver32"
+
+
+def wineserver(prefix):
+    try:
+        with open(os.path.join(prefix, "user.reg")) as f:
+            win32 = "#arch=win32" in f.read(4096)
+    except OSError:
+        win32 = False
+    return WINESERVER32 if win32 and os.access(WINESERVER32, os.X_OK) else "wineserver"
+
+
 def wine_env(prefix, locale="zh_CN.UTF-8"):
     env = dict(os.environ)
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
         env.pop(var, None)
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale,
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    if wineserver(prefix) != "wineserver":
+        env["WINESERVER"] = wineserver(prefix)
     return env
 
 
@@ -85,7 +107,7 @@ def setup(args):
     make_prefix(args.prefix)
     env = wine_env(args.prefix)
     # Started detached from our output, which the test runner waits on.
-    subprocess.run(["wineserver", "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
+    subprocess.run([wineserver(args.prefix), "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # One host stays up for the whole run, so that Wine's own processes are
     # started once and not again for every test.
@@ -114,7 +136,7 @@ def cleanup(args):
         flag = os.path.join(args.prefix, "keepalive.flag")
         if os.path.exists(flag):
             os.unlink(flag)
-        subprocess.run(["wineserver", "-k"], env=wine_env(args.prefix), check=False,
+        subprocess.run([wineserver(args.prefix), "-k"], env=wine_env(args.prefix), check=False,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         shutil.rmtree(args.prefix, ignore_errors=True)
@@ -388,6 +410,54 @@ def jobs(args):
         call_checks(checks, r, "a reader that keeps up", "1")
         check_stream(checks, "large job through a pipe", bytes(received), big, 1)
 
+        # waitMs 0xFFFFFFFF: the call waits for the write, however long it
+        # takes, and returns once it has ended: when the last bytes went
+        # into the pipe, right after the reader made room for them.
+        stop.clear()
+        received.clear()
+        reads = []  # (time, bytes read so far)
+
+        def slow_reader():
+            fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+            try:
+                while not stop.is_set():
+                    if select.select([fd], [], [], 0.05)[0]:
+                        data = os.read(fd, 4096)
+                        if data:
+                            received.extend(data)
+                            reads.append((time.monotonic(), len(received)))
+                            time.sleep(0.04)
+            finally:
+                os.close(fd)
+
+        t = threading.Thread(target=slow_reader)
+        t.start()
+        r = host.call(big, len(big) - 1, 0xFFFFFFFF, 1)
+        returned = time.monotonic()
+        expected_size = escp_model.expected(big, 1).size()
+        deadline = time.monotonic() + 30
+        while len(received) < expected_size and time.monotonic() < deadline:
+            time.sleep(0.05)
+        stop.set()
+        t.join()
+        call_checks(checks, r, "waitMs 0xFFFFFFFF, a slow reader", "1")
+        check_stream(checks, "waitMs 0xFFFFFFFF: the whole job", bytes(received), big, 1)
+        before = [(at, n) for at, n in reads if at <= returned]
+        last_read, read_then = before[-1] if before else (0.0, 0)
+        checks.expect(float(r["ms"]) > 1000 and returned - last_read < 1.0,
+                      "waitMs 0xFFFFFFFF: the call took %s ms, returned %.2f s after the reader "
+                      "last made room, with %d of %d bytes read"
+                      % (r["ms"], returned - last_read, read_then, expected_size))
+        print("waitMs 0xFFFFFFFF: the call took %s ms, returned %.2f s after the reader last "
+              "made room, with %d of %d bytes read" % (r["ms"], returned - last_read, read_then,
+                                                      expected_size))
+
+        # Why the port failed, as the tools read it.
+        reply = host.ask("port LPT2 100")
+        checks.expect("failure=no-such-port" in reply, "a missing LPT2: %s" % reply)
+        reply = host.ask("port LPT2 4294967295")
+        checks.expect("failure=no-such-port" in reply, "a missing LPT2, endless wait: %s" % reply)
+
         # The line drawn in one text call gives the same stream as one call
         # per character read back dot by dot.
         link_lpt1(args.prefix, lpt1)
@@ -403,24 +473,171 @@ def jobs(args):
     return checks.summary()
 
 
+def set_registry(args, what, value):
+    """Changes the prefix's registry through a host of its own; hosts
+    started afterwards see the change."""
+    host = Host(args.host, args.prefix, args.locale)
+    try:
+        reply = host.ask("setreg %s %d" % (what, value))
+    finally:
+        host.close()
+    if not reply.startswith("setreg ok"):
+        raise RuntimeError("setreg %s %d: %s" % (what, value, reply))
+
+
 def glyphs(args):
     checks = Checks()
     work = tempfile.mkdtemp(prefix="bspp-wine-")
     lpt1 = os.path.join(work, "lpt1.out")
     open(lpt1, "wb").close()
     link_lpt1(args.prefix, lpt1)
+    if args.dpi:
+        set_registry(args, "dpi", args.dpi)
     host = Host(args.host, args.prefix, args.locale)
     try:
         checks.expect(host.ask("load").startswith("load ok"), "load")
-        print(host.ask("font"))
+        font = host.ask("font")
+        print(font)
+        if args.dpi:
+            checks.expect("logpixels=%d" % args.dpi in font,
+                          "the DPI-aware host sees %d dpi: %s" % (args.dpi, font))
         streams = run_glyph_jobs(checks, host, lpt1)
         with open(args.compare_with) as f:
             reference = json.load(f)
         for name, stream in streams.items():
             checks.expect(reference.get(name) == stream,
-                          "%s: stream differs from the one at code page 936" % name)
+                          "%s: stream differs from the reference (%s)" % (name, args.compare_with))
     finally:
         host.close()
+        if args.dpi:
+            set_registry(args, "dpi", 96)
+        shutil.rmtree(work, ignore_errors=True)
+    return checks.summary()
+
+
+# ---------------------------------------------------------------- the fonts
+
+# Characters whose strokes reach the top and the bottom of the em.
+TALL_CHARACTERS = "王上量送整且"
+
+
+def band_glyph(bands):
+    """The ink of a one-character line's two bands as rows of bits, cut to
+    its box: (width, height, [row bits])."""
+    rows = []
+    for _, data in bands[:2]:
+        for r in range(8):
+            rows.append([(byte >> (7 - r)) & 1 for byte in data])
+    return cut_to_ink(rows)
+
+
+def cut_to_ink(rows):
+    inked = [y for y, row in enumerate(rows) if any(row)]
+    if not inked:
+        return None
+    cols = [x for row in rows for x, v in enumerate(row) if v]
+    left, right = min(cols), max(cols)
+    bits = [int("".join(str(v) for v in row[left:right + 1]), 2)
+            for row in rows[inked[0]:inked[-1] + 1]]
+    return right - left + 1, inked[-1] - inked[0] + 1, bits
+
+
+def parse_tall(word):
+    if word == "-":
+        return None
+    size, rows = word.split(":")
+    w, h = (int(v) for v in size.split("x"))
+    return w, h, [int(v, 16) for v in rows.split(",")]
+
+
+def fit_checks(checks, host, lpt1, label, may_refuse):
+    """Each character printed alone must carry the very ink GDI draws for it
+    in a raster with room all round; where `may_refuse`, false with nothing
+    written is accepted too. The characters: those with strokes at the top
+    and bottom of the em, and those of GB2312 that this face draws furthest
+    from its baseline. Returns how many were printed."""
+    font = host.ask("font")
+    print("%s: %s" % (label, font))
+    # How this face's ink lies around its baseline over all of GB2312 (a
+    # band line holds 14 rows above it and 1 below).
+    extent = host.ask("extent")
+    print("%s: %s" % (label, extent))
+    characters = TALL_CHARACTERS + "".join(
+        bytes.fromhex(w.split(":")[0]).decode("gb2312") for w in extent.split() if ":" in w)
+    reply = host.ask("tall " + gb(characters).hex()).split()
+    checks.expect(reply[0] == "tall" and len(reply) == 1 + len(characters),
+                  "%s: reference glyphs drawn: %s" % (label, " ".join(reply)[:80]))
+    references = [parse_tall(w) for w in reply[1:]]
+    printed = 0
+    for ch, reference in zip(characters, references):
+        text = gb(ch)
+        open(lpt1, "wb").close()
+        r = host.call(text, len(text) - 1, 20, 1)
+        with open(lpt1, "rb") as f:
+            stream = f.read()
+        if r["result"] == "0" and (may_refuse or ch not in TALL_CHARACTERS):
+            checks.expect(stream == b"", "%s: %s refused, yet %d bytes written"
+                          % (label, ch, len(stream)))
+            print("%s: %s not printed" % (label, ch))
+            continue
+        checks.expect(r["result"] == "1", "%s: %s: result %s" % (label, ch, r["result"]))
+        printed += 1
+        problems, bands = escp_model.check(stream, escp_model.expected(text, 1), False)
+        checks.expect(not problems, "%s: %s: %s" % (label, ch, problems[:1]))
+        got = band_glyph(bands) if len(bands) == 2 else None
+        if got is None or reference is None:
+            checks.expect(False, "%s: %s: no ink (bands %s, reference %s)" % (label, ch, got, reference))
+            continue
+        checks.expect(got == reference,
+                      "%s: %s: the bands hold %dx%d dots of ink, GDI draws %dx%d%s"
+                      % (label, ch, got[0], got[1], reference[0], reference[1],
+                         "" if got[1] != reference[1] else " (same box, other dots)"))
+        print("%s: %s %dx%d dots, all of them printed" % (label, ch, reference[0], reference[1]))
+    return printed
+
+
+def fonts(args):
+    checks = Checks()
+    work = tempfile.mkdtemp(prefix="bspp-wine-")
+    lpt1 = os.path.join(work, "lpt1.out")
+    open(lpt1, "wb").close()
+    link_lpt1(args.prefix, lpt1)
+    try:
+        host = Host(args.host, args.prefix, args.locale)
+        try:
+            checks.expect(host.ask("load").startswith("load ok"), "load")
+            printed = fit_checks(checks, host, lpt1, "stand-in font", False)
+            checks.expect(printed >= len(TALL_CHARACTERS), "stand-in font: every character printed")
+            # A character the code page maps but the face lacks: the job is
+            # not printed at all, rather than printed with a blank in its place.
+            lacking = host.ask("missing").split()[1:]
+            print("characters the stand-in font lacks: %s" % " ".join(lacking))
+            if lacking:
+                text = b"AB" + gb(TALL_CHARACTERS) + bytes.fromhex(lacking[0]) + b"CD"
+                open(lpt1, "wb").close()
+                r = host.call(text, len(text) - 1, 20, 0)
+                checks.expect(r["result"] == "0" and os.path.getsize(lpt1) == 0,
+                              "a job with %s, which the font lacks: result %s, %d bytes written"
+                              % (lacking[0], r["result"], os.path.getsize(lpt1)))
+                text = b"AB" + bytes.fromhex("aaa1") + b"CD"  # a user-defined (private-use) pair
+                r = host.call(text, len(text) - 1, 20, 0)
+                checks.expect(r["result"] == "1" and os.path.getsize(lpt1) > 0,
+                              "a user-defined pair does not stop the job: result %s"
+                              % r["result"])
+        finally:
+            host.close()
+        # No replacement for "宋体": the font mapper picks what it finds.
+        set_registry(args, "replace", 0)
+        try:
+            host = Host(args.host, args.prefix, args.locale)
+            try:
+                checks.expect(host.ask("load").startswith("load ok"), "load")
+                fit_checks(checks, host, lpt1, "no replacement", True)
+            finally:
+                host.close()
+        finally:
+            set_registry(args, "replace", 1)
+    finally:
         shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
@@ -436,8 +653,9 @@ class Pe:
             "<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
-        ndirs = struct.unpack_from("<I", data, opt + 92)[0]
-        self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
+        dirs = opt + (112 if self.magic == 0x20B else 96)  # PE32+ or PE32
+        ndirs = struct.unpack_from("<I", data, dirs - 4)[0]
+        self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(ndirs)]
         self.sections = []
         for i in range(nsections):
             s = opt + optsize + 40 * i
@@ -472,6 +690,29 @@ class Pe:
             if entry[3] == 0:
                 return names
             names.append(self.cstr(entry[3]))
+            o += 20
+
+    def imported_functions(self):
+        """[(dll, function name or "#ordinal")] of the import table."""
+        wide = self.magic == 0x20B
+        size, by_ordinal = (8, 1 << 63) if wide else (4, 1 << 31)
+        result = []
+        o = self.off(self.dirs[1][0])
+        while True:
+            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, o)
+            if name == 0:
+                return result
+            dll = self.cstr(name)
+            t = self.off(lookup or thunks)
+            while True:
+                entry = struct.unpack_from("<Q" if wide else "<I", self.data, t)[0]
+                if entry == 0:
+                    break
+                if entry & by_ordinal:
+                    result.append((dll, "#%d" % (entry & 0xFFFF)))
+                else:
+                    result.append((dll, self.cstr((entry & 0x7FFFFFFF) + 2)))
+                t += size
             o += 20
 
     def version_resource(self):
@@ -559,19 +800,46 @@ def pe(args):
     return checks.summary()
 
 
+def imports(args):
+    """Every function the file imports must be on the reviewed list (lines
+    DLL!function, # comments), which holds only functions that the oldest
+    supported Windows has."""
+    checks = Checks()
+    with open(args.dll, "rb") as f:
+        image = Pe(f.read())
+    allowed = set()
+    with open(args.allowed, encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                dll, function = line.split("!")
+                allowed.add((dll.lower(), function))
+    found = image.imported_functions()
+    checks.expect(len(found) > 10, "the import table read: %d functions" % len(found))
+    for dll, function in found:
+        checks.expect((dll.lower(), function) in allowed,
+                      "%s imports %s!%s, which is not on %s"
+                      % (os.path.basename(args.dll), dll, function, args.allowed))
+    return checks.summary()
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=["setup", "cleanup", "jobs", "glyphs", "pe"])
+    parser.add_argument("command",
+                        choices=["setup", "cleanup", "jobs", "glyphs", "fonts", "pe", "imports"])
     parser.add_argument("--prefix")
     parser.add_argument("--host")
     parser.add_argument("--dll")
     parser.add_argument("--locale", default="zh_CN.UTF-8")
     parser.add_argument("--save")
     parser.add_argument("--compare-with")
+    parser.add_argument("--dpi", type=int, default=0)
+    parser.add_argument("--allowed")
     args = parser.parse_args()
     if args.host:
         args.host = os.path.abspath(args.host)
-    return {"setup": setup, "cleanup": cleanup, "jobs": jobs, "glyphs": glyphs, "pe": pe}[
+    return {"setup": setup, "cleanup": cleanup, "jobs": jobs, "glyphs": glyphs, "fonts": fonts,
+            "pe": pe, "imports": imports}[
         args.command](args)
 
 
