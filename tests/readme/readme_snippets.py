@@ -37,6 +37,17 @@ def snippets(readme, kind):
     return found
 
 
+def run(argv, cwd, env=None):
+    """Runs argv with its output in files, not pipes: Wine's background
+    processes inherit the handles and would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err, timeout=900).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(argv, code, out.read(), err.read())
+
+
 def expected_job(bspp_print, text, work, runner=()):
     """The job bspp-print makes of `text` by default. The file's name is
     Chinese, as a user's may be; under Wine that checks the Unicode command
@@ -44,8 +55,7 @@ def expected_job(bspp_print, text, work, runner=()):
     name = "\u5408\u8ba1 job.txt"
     with open(os.path.join(work, name), "wb") as f:
         f.write(text.encode("gb2312"))
-    out = subprocess.run(list(runner) + [bspp_print, "-o", "-", name], capture_output=True,
-                         timeout=900, cwd=work, env=runner_env(runner))
+    out = run(list(runner) + [bspp_print, "-o", "-", name], work, runner_env(runner))
     if out.returncode != 0:
         sys.exit("bspp-print failed: %s" % out.stderr.decode(errors="replace"))
     return out.stdout
@@ -154,10 +164,10 @@ def runner_env(runner):
 
 
 def wine(args):
-    env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
-               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
-        env.pop(var, None)
+    # The environment the DLL tests run Wine with, at code page 1252.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+    import wine_driver  # noqa: E402
+    env = wine_driver.wine_env(args.prefix, "en_US.UTF-8")
     WINE_ENV.update(env)
     lpt1 = os.path.join(args.prefix, "dosdevices", "lpt1")
     ok = True
@@ -180,8 +190,7 @@ def wine(args):
                 os.unlink(lpt1)
             os.symlink(capture, lpt1)
             try:
-                r = subprocess.run(["wine", exe], env=env, cwd=work, capture_output=True,
-                                   timeout=900)
+                r = run(["wine", exe], work, env)
             finally:
                 os.unlink(lpt1)
             if r.returncode != 0:
@@ -194,14 +203,22 @@ def wine(args):
             ok &= check("Windows C snippet %d" % i, caught,
                         expected_job(args.bspp_print, text, work, ["wine"]), text)
         # A device as the output is written, not replaced by a file.
-        r = subprocess.run(["wine", args.bspp_print, "-o", "NUL", "\u5408\u8ba1 job.txt"],
-                           env=env, cwd=work, capture_output=True, timeout=900)
+        r = run(["wine", args.bspp_print, "-o", "NUL", "\u5408\u8ba1 job.txt"], work, env)
         if r.returncode != 0 or any(n.upper().startswith("NUL") for n in os.listdir(work)):
             print("FAIL bspp-print.exe -o NUL: exit %d, %s; folder: %s"
                   % (r.returncode, r.stderr.decode(errors="replace"), os.listdir(work)))
             ok = False
         else:
             print("ok   bspp-print.exe -o NUL writes the device")
+        # A port that does not exist is named as such.
+        r = run(["wine", args.bspp_print, "--wait", "0", "--port", "LPT2", "\u5408\u8ba1 job.txt"],
+                work, env)
+        said = r.stderr.decode("utf-8", errors="replace")
+        if r.returncode != 1 or "no printer port LPT2" not in said or "--wait" in said:
+            print("FAIL bspp-print.exe --port LPT2: exit %d, %r" % (r.returncode, said))
+            ok = False
+        else:
+            print("ok   bspp-print.exe --port LPT2: %s" % said.strip())
     return 0 if ok else 1
 
 
