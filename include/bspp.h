@@ -12,7 +12,8 @@
  *              A negative value gives an empty job.
  *   waitMs     Milliseconds the call waits after starting the write before it
  *              checks, once, whether the printer has taken the whole job.
- *              Pass less than 0xFFFFFFFF (an endless wait on Windows).
+ *              0xFFFFFFFF: wait until the write has ended (completed or
+ *              failed), then check.
  *   keepPage   0: a partly filled last line loses its last byte and the job
  *              ends with a form feed. Non-zero: no form feed.
  *
@@ -21,7 +22,8 @@
  *
  * Returns 1 when the whole job was written to the port within waitMs, else 0
  * (port absent or busy, printer too slow, write failed, text NULL with
- * lastIndex >= 0, out of memory).
+ * lastIndex >= 0, out of memory, a Chinese character that no installed font
+ * can draw: nothing is sent then).
  *
  * On Windows the function is __stdcall, exported undecorated as "BSPPring"
  * (ordinal 2), and returns a one-byte boolean in AL.

@@ -6,7 +6,13 @@
 // the cell's bits) and then sets the bits of its monochrome glyph, which is
 // what a GDI text call with an opaque background does to a pure-blue-on-black
 // raster. Rows 16 and below are never read, so they are not kept.
-#include "compose/glyph_surface.h"
+//
+// Every glyph stands on the baseline of the 16-pixel Song font, raster row
+// 14 (its cell's top at 14 minus the face's ascent): the Song font's own
+// characters then fill rows 0 to 15 as they always have, and faces laid out
+// differently (a taller ascent, a deeper descent) keep their strokes on the
+// rows that are printed instead of losing their top or bottom.
+#include "compose/freetype_surface.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -98,27 +104,43 @@ Face openFace(FT_Library lib, const FontFace& font) {
   return face;
 }
 
-// A character as drawn: its cell's width and its glyph's ink, as column masks
-// relative to the cell's left edge.
+// The raster row the glyphs' baseline lies on: the 16-pixel Song font's
+// ascent, 14 pixels above a 2-pixel descent.
+constexpr int kBaselineRow = 14;
+
+// One candidate face, opened when a character first needs it.
+struct FaceSlot {
+  FontFace font;
+  bool tried = false;
+  Face face;
+  std::uint16_t cellMask = 0;  // the rows of 0-15 its character cell covers
+};
+
+// A character as drawn: its cell's width and rows and its glyph's ink, as
+// column masks relative to the cell's left edge.
 struct Glyph {
   bool drawn = false;  // false: unmapped pair or no glyph, draws nothing
   int advance = 0;
+  std::uint16_t cellMask = 0;
   int left = 0;        // first ink column, relative to the cell
   int width = 0;       // ink columns
   std::size_t offset = 0;  // into FreeTypeSurface::columns_
 };
 
+// True for a pair both of whose bytes lie in GB2312's range A1-FE: what the
+// code page maps when it cannot be asked.
+bool gb2312Range(unsigned char lead, unsigned char trail) {
+  return lead >= 0xA1 && lead <= 0xFE && trail >= 0xA1 && trail <= 0xFE;
+}
+
 class FreeTypeSurface final : public DrawSurface {
  public:
-  FreeTypeSurface(Library lib, Face face) : lib_(std::move(lib)), face_(std::move(face)) {
-    const FT_Size_Metrics& m = face_->size->metrics;
-    ascent_ = static_cast<int>((m.ascender + 63) / 64);
-    const int descent = static_cast<int>((-m.descender + 63) / 64);
-    const int cellRows = std::clamp(ascent_ + descent, 0, kBandRows);
-    cellMask_ = static_cast<std::uint16_t>((1u << cellRows) - 1u);
+  // `lib` may be null (FreeType could not be started) and `fonts` empty (no
+  // Chinese font installed): the characters then count as missed.
+  FreeTypeSurface(Library lib, const std::vector<FontFace>& fonts) : lib_(std::move(lib)) {
+    slots_.reserve(fonts.size());
+    for (const FontFace& font : fonts) slots_.push_back(FaceSlot{font, false, nullptr, 0});
   }
-
-  bool ready() const { return decoder_.valid(); }
 
   void clear() override { ink_.fill(0); }
 
@@ -130,7 +152,7 @@ class FreeTypeSurface final : public DrawSurface {
       // The cell, its advance wide, goes black first.
       const int cellEnd = std::min(x + g.advance, kLineDots);
       for (int c = std::max(x, 0); c < cellEnd; ++c) {
-        ink_[static_cast<std::size_t>(c)] &= static_cast<std::uint16_t>(~cellMask_);
+        ink_[static_cast<std::size_t>(c)] &= static_cast<std::uint16_t>(~g.cellMask);
       }
       const int inkBegin = std::max(x + g.left, 0);
       const int inkEnd = std::min(x + g.left + g.width, kLineDots);
@@ -143,6 +165,8 @@ class FreeTypeSurface final : public DrawSurface {
 
   void readInk(InkColumns& ink) override { ink = ink_; }
 
+  bool missedGlyph() const override { return missed_; }
+
  private:
   // Each pair is decoded and rendered once per call.
   const Glyph& glyph(unsigned char lead, unsigned char trail) {
@@ -152,24 +176,64 @@ class FreeTypeSurface final : public DrawSurface {
     return found->second;
   }
 
+  // The face of candidate `i`, opened at its first use; null when it
+  // cannot be opened.
+  FT_Face faceAt(std::size_t i) {
+    FaceSlot& slot = slots_[i];
+    if (!slot.tried && lib_) {
+      slot.tried = true;
+      slot.face = openFace(lib_.get(), slot.font);
+      if (slot.face) {
+        // The cell a GDI text call paints behind the glyph: the face's
+        // ascent above the baseline and its descent below.
+        const FT_Size_Metrics& m = slot.face->size->metrics;
+        const int ascent = static_cast<int>((m.ascender + 63) / 64);
+        const int descent = static_cast<int>((-m.descender + 63) / 64);
+        const int top = std::clamp(kBaselineRow - ascent, 0, kBandRows);
+        const int end = std::clamp(kBaselineRow + descent, top, kBandRows);
+        slot.cellMask = static_cast<std::uint16_t>(((1u << end) - 1u) & ~((1u << top) - 1u));
+      }
+    }
+    return slot.face.get();
+  }
+
+  // The pair drawn with the first candidate face that has its character; a
+  // character none of them has is missed.
   Glyph render(unsigned char lead, unsigned char trail) {
     Glyph g;
+    if (!decoder_.valid()) {
+      // Without the code page nothing can be drawn.
+      missed_ = missed_ || gb2312Range(lead, trail);
+      return g;
+    }
     const char32_t ch = decoder_.decode(lead, trail);
-    if (ch == 0) return g;
-    const FT_UInt index = FT_Get_Char_Index(face_.get(), ch);
-    if (index == 0) return g;
-    if (FT_Load_Glyph(face_.get(), index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return g;
-    FT_GlyphSlot slot = face_->glyph;
+    if (ch == 0) return g;  // not a character of the code page: nothing drawn
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      FT_Face face = faceAt(i);
+      if (face == nullptr) continue;
+      const FT_UInt index = FT_Get_Char_Index(face, ch);
+      if (index != 0 && renderWith(face, index, g)) {
+        g.cellMask = slots_[i].cellMask;
+        return g;
+      }
+    }
+    missed_ = true;
+    return g;
+  }
+
+  bool renderWith(FT_Face face, FT_UInt index, Glyph& g) {
+    if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return false;
+    FT_GlyphSlot slot = face->glyph;
     if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
         FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
-      return g;
+      return false;
     }
     g.drawn = true;
     g.advance = static_cast<int>((slot->advance.x + 32) / 64);
     g.left = slot->bitmap_left;
     g.offset = columns_.size();
-    storeInk(slot->bitmap, ascent_ - slot->bitmap_top, g);
-    return g;
+    storeInk(slot->bitmap, kBaselineRow - slot->bitmap_top, g);
+    return true;
   }
 
   // Turns the bitmap's rows into column masks; `top` is the raster row of the
@@ -216,10 +280,9 @@ class FreeTypeSurface final : public DrawSurface {
   }
 
   Library lib_;
-  Face face_;
+  std::vector<FaceSlot> slots_;
   Decoder decoder_;
-  int ascent_ = 0;
-  std::uint16_t cellMask_ = 0;
+  bool missed_ = false;
   InkColumns ink_{};
   std::unordered_map<std::uint16_t, Glyph> cache_;
   std::vector<std::uint16_t> columns_;
@@ -227,18 +290,14 @@ class FreeTypeSurface final : public DrawSurface {
 
 }  // namespace
 
-std::unique_ptr<DrawSurface> prepareGlyphSurface() {
+std::unique_ptr<DrawSurface> prepareFreeTypeSurface(const std::vector<FontFace>& fonts) {
   FT_Library rawLib = nullptr;
-  if (FT_Init_FreeType(&rawLib) != 0) return std::make_unique<BlankSurface>();
-  Library lib(rawLib);
-  for (const FontFace& font : songFontCandidates()) {
-    Face face = openFace(lib.get(), font);
-    if (!face) continue;
-    auto surface = std::make_unique<FreeTypeSurface>(std::move(lib), std::move(face));
-    if (!surface->ready()) break;  // no code page 936 converter: nothing can be drawn
-    return surface;
-  }
-  return std::make_unique<BlankSurface>();
+  Library lib(FT_Init_FreeType(&rawLib) == 0 ? rawLib : nullptr);
+  return std::make_unique<FreeTypeSurface>(std::move(lib), fonts);
+}
+
+std::unique_ptr<DrawSurface> prepareGlyphSurface() {
+  return prepareFreeTypeSurface(songFontCandidates());
 }
 
 }  // namespace bspp

@@ -9,8 +9,8 @@
 namespace bspp {
 
 // Prepares the surface for one call: raster, font and colours. Returns a
-// BlankSurface when no raster can be had; a missing font leaves the
-// platform's default font in its place.
+// BlankSurface when no raster can be had. A character that no usable font
+// can draw is reported by the surface (DrawSurface::missedGlyph).
 std::unique_ptr<DrawSurface> prepareGlyphSurface();
 
 }  // namespace bspp
