@@ -1,32 +1,55 @@
 # Installation and packages.
 #
 #   cmake --install <build> --prefix <dir>
-#     include/bspp.h
-#     lib/libbspp.so                     (Linux)   bin/bspp.dll + lib/bspp.lib (Windows)
-#     lib/cmake/bspp/bsppConfig*.cmake   find_package(bspp) -> bspp::bspp
-#     lib/pkgconfig/bspp.pc              (Linux)
-#     bin/bspp-print[.exe]
-#     share/doc/bspp/README.md, and on Windows lib/bspp.def
+#     Linux                                    Windows (<arch>: x86 or x64)
+#     include/bspp.h                           include/bspp.h
+#     lib/libbspp.so.1.0.0.1, .so.1, .so       bin/<arch>/bspp.dll
+#                                              lib/<arch>/bspp.lib, bspp.def
+#     lib/cmake/bspp/                          lib/cmake/bspp/ (both arches)
+#     lib/pkgconfig/bspp.pc
+#     bin/bspp-print                           bin/<arch>/bspp-print.exe
+#     share/doc/bspp/README.md                 share/doc/bspp/README.md
 #
-#   cpack (win32 build): a ZIP of the same tree.
+#   cpack (Linux build): a Debian package of that tree under /usr.
+#   cpack (win32 build): a ZIP of the x86 tree and the win64 build's x64 tree.
+#
+# Whatever else is installed (install() anywhere in the project) goes into
+# both packages as well; the Debian package's dependencies are worked out
+# from every ELF file in it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+include(${CMAKE_CURRENT_LIST_DIR}/BsppPkgConfig.cmake)
 
 set(BSPP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/bspp)
+if(WIN32)
+  # Two builds share one tree: each puts its binaries in a folder of its own
+  # and its imported target in a file of its own; bsppConfig.cmake picks the
+  # one that matches the consumer's pointer size.
+  set(bspp_bindir ${CMAKE_INSTALL_BINDIR}/${BSPP_ARCH})
+  set(bspp_libdir ${CMAKE_INSTALL_LIBDIR}/${BSPP_ARCH})
+  set(bspp_targets_file bsppTargets-${BSPP_ARCH}.cmake)
+  set(bspp_version_arch ARCH_INDEPENDENT)
+else()
+  set(bspp_bindir ${CMAKE_INSTALL_BINDIR})
+  set(bspp_libdir ${CMAKE_INSTALL_LIBDIR})
+  set(bspp_targets_file bsppTargets.cmake)
+  set(bspp_version_arch)
+endif()
 
 install(TARGETS bspp EXPORT bsppTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  RUNTIME DESTINATION ${bspp_bindir}
+  LIBRARY DESTINATION ${bspp_libdir}
+  ARCHIVE DESTINATION ${bspp_libdir})
 install(FILES ${PROJECT_SOURCE_DIR}/include/bspp.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS bspp-print RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(EXPORT bsppTargets NAMESPACE bspp:: DESTINATION ${BSPP_CMAKE_DIR})
+install(TARGETS bspp-print RUNTIME DESTINATION ${bspp_bindir})
+install(EXPORT bsppTargets NAMESPACE bspp:: DESTINATION ${BSPP_CMAKE_DIR}
+  FILE ${bspp_targets_file})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/bsppConfig.cmake.in
   ${PROJECT_BINARY_DIR}/bsppConfig.cmake
   INSTALL_DESTINATION ${BSPP_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/bsppConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion ${bspp_version_arch})
 install(FILES ${PROJECT_BINARY_DIR}/bsppConfig.cmake ${PROJECT_BINARY_DIR}/bsppConfigVersion.cmake
   DESTINATION ${BSPP_CMAKE_DIR})
 
@@ -37,12 +60,10 @@ endif()
 if(WIN32)
   # The definition file the import library was made from, for hosts that
   # make their own (MSVC's lib /def:bspp.def).
-  install(FILES ${PROJECT_SOURCE_DIR}/src/api/bspp.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${BSPP_IMPORT_DEF} DESTINATION ${bspp_libdir} RENAME bspp.def)
 else()
-  # The .pc file finds its prefix from its own place, so the tree can be
-  # installed anywhere (cmake --install --prefix, DESTDIR, an unpacked ZIP).
-  file(RELATIVE_PATH BSPP_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/bspp.pc.in ${PROJECT_BINARY_DIR}/bspp.pc @ONLY)
+  bspp_configure_pc(${PROJECT_BINARY_DIR}/bspp.pc
+    ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_LIBDIR} ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES ${PROJECT_BINARY_DIR}/bspp.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 
@@ -50,9 +71,25 @@ set(CPACK_PACKAGE_NAME bspp)
 set(CPACK_PACKAGE_VENDOR bspp)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_GENERATOR ZIP)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
-  set(CPACK_SYSTEM_NAME win32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows)
+  if(BSPP_ARCH STREQUAL "x86")
+    # The ZIP is made from the x86 build and takes the x64 build's install
+    # tree in as well (build it first: the win64 preset).
+    set(BSPP_WIN64_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/win64 CACHE PATH
+      "Build tree of the x64 DLL that the Windows package also holds")
+    set(CPACK_INSTALL_CMAKE_PROJECTS
+      "${PROJECT_BINARY_DIR};bspp;ALL;/"
+      "${BSPP_WIN64_BUILD_DIR};bspp;ALL;/")
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/CPackWindows.cmake.in
+      ${PROJECT_BINARY_DIR}/CPackWindows.cmake @ONLY)
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackWindows.cmake)
+  else()
+    set(CPACK_SYSTEM_NAME windows-x64-only)
+  endif()
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/DebianPackage.cmake)
 endif()
 include(CPack)

@@ -8,8 +8,9 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
-  # Linking a host through the import library with an MSVC-style linker.
-  lld
+  # Linking a host through the import library with an MSVC-style linker;
+  # llvm-dlltool makes the import library.
+  lld llvm
   # The printer application and its IPP tests.
   libpappl-dev cups-ipp-utils cups-client
   # Building and checking the Debian package.

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "test: set-up failed" >&2; exit 1; }
 
 logs=$(mktemp -d /tmp/bspp-test.XXXXXX)
-presets=(linux linux-asan linux-tsan linux-fuzz win32)
+presets=(linux linux-asan linux-tsan linux-fuzz win64 win32)
 passed=0
 failed=0
 status=0

@@ -196,8 +196,8 @@ class GdiSurface final : public DrawSurface {
     clear();
   }
 
-  // False when the raster could not be had; the caller then uses a
-  // BlankSurface instead.
+  // False when the raster could not be had; a surface that draws nothing
+  // and fails every job with characters stands in then.
   bool ready() const { return rasterSelection_.active(); }
 
   // The rows above and below the bands only ever take ink from a glyph that
@@ -373,7 +373,7 @@ class GdiSurface final : public DrawSurface {
   GdiObject<HFONT> font_;
   Selection fontSelection_;
   bool chinese_ = false;  // the selected face has Chinese characters
-  int cellTop_ = kBaselineRow - 14;  // raster row of the cell's top
+  int cellTop_ = kMargin;  // raster row of the cells' tops (SimSun's, until measured)
   bool missed_ = false;   // a character of the code page was not drawn
   bool marginsInked_ = true;  // rows outside the bands may hold ink
 };

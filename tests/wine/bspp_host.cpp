@@ -55,6 +55,7 @@
 
 namespace {
 
+#if defined(__i386__)
 struct CallFrame {
   std::uint32_t fn;
   std::uint32_t text;
@@ -93,6 +94,67 @@ void callStdcall(CallFrame* frame) {
       : "S"(frame)
       : "eax", "ecx", "edx", "memory", "cc");
 }
+#else
+struct CallFrame {
+  std::uint64_t fn;
+  std::uint64_t text;
+  std::uint64_t lastIndex;
+  std::uint64_t waitMs;
+  std::uint64_t keepPage;
+  std::uint64_t rspBefore;
+  std::uint64_t rspAfter;
+  std::uint64_t rax;
+  std::uint64_t savedBefore[7];  // rbx, rbp, rdi, r12, r13, r14, r15
+  std::uint64_t savedAfter[7];
+  std::uint64_t rspOwn;
+};
+
+// The x64 convention in plain assembly: arguments in rcx, edx, r8d, r9d,
+// 32 bytes of shadow space, the stack 16-byte aligned at the call. The
+// callee must keep rsp and the non-volatile registers; rsi (also
+// non-volatile) holds the frame. Both are put back by hand afterwards, so
+// a callee that breaks the convention is reported rather than crashing.
+void callWin64(CallFrame* frame) {
+  __asm__ volatile(
+      "movq %%rbx, 64(%%rsi)\n\t"
+      "movq %%rbp, 72(%%rsi)\n\t"
+      "movq %%rdi, 80(%%rsi)\n\t"
+      "movq %%r12, 88(%%rsi)\n\t"
+      "movq %%r13, 96(%%rsi)\n\t"
+      "movq %%r14, 104(%%rsi)\n\t"
+      "movq %%r15, 112(%%rsi)\n\t"
+      "movq %%rsp, 176(%%rsi)\n\t"
+      "andq $-16, %%rsp\n\t"
+      "subq $32, %%rsp\n\t"
+      "movq %%rsp, 40(%%rsi)\n\t"
+      "movq 8(%%rsi), %%rcx\n\t"
+      "movl 16(%%rsi), %%edx\n\t"
+      "movl 24(%%rsi), %%r8d\n\t"
+      "movl 32(%%rsi), %%r9d\n\t"
+      "call *(%%rsi)\n\t"
+      "movq %%rsp, 48(%%rsi)\n\t"
+      "movq %%rax, 56(%%rsi)\n\t"
+      "movq 176(%%rsi), %%rsp\n\t"
+      "movq %%rbx, 120(%%rsi)\n\t"
+      "movq %%rbp, 128(%%rsi)\n\t"
+      "movq %%rdi, 136(%%rsi)\n\t"
+      "movq %%r12, 144(%%rsi)\n\t"
+      "movq %%r13, 152(%%rsi)\n\t"
+      "movq %%r14, 160(%%rsi)\n\t"
+      "movq %%r15, 168(%%rsi)\n\t"
+      "movq 64(%%rsi), %%rbx\n\t"
+      "movq 72(%%rsi), %%rbp\n\t"
+      "movq 80(%%rsi), %%rdi\n\t"
+      "movq 88(%%rsi), %%r12\n\t"
+      "movq 96(%%rsi), %%r13\n\t"
+      "movq 104(%%rsi), %%r14\n\t"
+      "movq 112(%%rsi), %%r15\n\t"
+      :
+      : "S"(frame)
+      : "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+        "xmm5", "memory", "cc");
+}
+#endif
 
 bool parseHex(const std::string& hex, std::string& out) {
   out.clear();
@@ -150,6 +212,7 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
       return;
     }
   }
+#if defined(__i386__)
   CallFrame frame{};
   frame.fn = reinterpret_cast<std::uint32_t>(g_print);
   frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint32_t>(text.data());
@@ -164,6 +227,23 @@ void call(const std::string& textArg, long lastIndex, unsigned long waitMs, long
   const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
   std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n", frame.eax & 0xFFu, frame.eax,
               stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+#else
+  CallFrame frame{};
+  frame.fn = reinterpret_cast<std::uint64_t>(g_print);
+  frame.text = textArg == "null" ? 0u : reinterpret_cast<std::uint64_t>(text.data());
+  frame.lastIndex = static_cast<std::uint32_t>(lastIndex);
+  frame.waitMs = static_cast<std::uint32_t>(waitMs);
+  frame.keepPage = static_cast<std::uint32_t>(keepPage);
+  const double start = nowMs();
+  callWin64(&frame);
+  const double elapsed = nowMs() - start;
+  if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+  const bool stackOk = frame.rspAfter == frame.rspBefore;
+  const bool regsOk = std::memcmp(frame.savedBefore, frame.savedAfter, sizeof frame.savedBefore) == 0;
+  std::printf("call result=%u eax=%08x stack=%s regs=%s ms=%.0f\n",
+              static_cast<unsigned>(frame.rax & 0xFFu), static_cast<unsigned>(frame.rax & 0xFFFFFFFFu),
+              stackOk ? "ok" : "bad", regsOk ? "ok" : "bad", elapsed);
+#endif
 }
 
 void compare(const std::string& textArg, long keepPage) {
@@ -214,73 +294,105 @@ void font() {
   ::ReleaseDC(nullptr, screen);
 }
 
-// Each character drawn alone, its cell's top at row 16 of a 64-row raster,
-// so that no ink of a 16-pixel font can fall outside; the ink is reported
-// cut to its box, so that where the cell was put does not matter.
+// A 64 x 64 raster with the font request above, on which one character at
+// a time is drawn with room all round.
+class Scratch {
+ public:
+  static constexpr int kSize = 64;
+  struct Box {
+    int top = kSize, bottom = -1, left = kSize, right = -1;
+  };
+
+  Scratch() : dc_(::CreateCompatibleDC(nullptr)), font_(songFont()) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kSize;
+    info.bmiHeader.biHeight = -kSize;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    oldBitmap_ = ::SelectObject(dc_, bitmap_);
+    oldFont_ = ::SelectObject(dc_, font_);
+    ::SetTextColor(dc_, RGB(0, 0, 255));
+    ::SetBkColor(dc_, RGB(0, 0, 0));
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    ::SelectObject(dc_, oldFont_);
+    ::SelectObject(dc_, oldBitmap_);
+    ::DeleteObject(font_);
+    ::DeleteObject(bitmap_);
+    ::DeleteDC(dc_);
+  }
+
+  // Draws `ch` alone at (x, y) with the text alignment `align`; returns its
+  // ink box (bottom < 0: no ink).
+  Box draw(wchar_t ch, UINT align, int x, int y) {
+    const RECT all{0, 0, kSize, kSize};
+    ::SetTextAlign(dc_, TA_LEFT | TA_TOP);
+    ::ExtTextOutW(dc_, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    ::SetTextAlign(dc_, align);
+    ::ExtTextOutW(dc_, x, y, 0, nullptr, &ch, 1, nullptr);
+    ::GdiFlush();
+    Box box;
+    for (int row = 0; row < kSize; ++row) {
+      for (int col = 0; col < kSize; ++col) {
+        if (!inked(col, row)) continue;
+        box.top = row < box.top ? row : box.top;
+        box.bottom = row;
+        box.left = col < box.left ? col : box.left;
+        box.right = col > box.right ? col : box.right;
+      }
+    }
+    return box;
+  }
+  bool inked(int x, int y) const {
+    return (static_cast<const std::uint32_t*>(bits_)[y * kSize + x] & 0xFFFFFFu) == 0xFFu;
+  }
+
+ private:
+  HDC dc_;
+  HFONT font_;
+  HBITMAP bitmap_ = nullptr;
+  void* bits_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
+  HGDIOBJ oldFont_ = nullptr;
+};
+
+// Each character drawn alone, its cell's top at row 16, so that no ink of a
+// 16-pixel font can fall outside; the ink is reported cut to its box, so
+// that where the cell was put does not matter.
 void tall(const std::string& textArg) {
   std::string text;
   if (!parseHex(textArg, text) || text.size() % 2 != 0) {
     std::printf("tall fail bad-text\n");
     return;
   }
-  constexpr int kSize = 64;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kSize;
-  info.bmiHeader.biHeight = -kSize;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HFONT f = songFont();
-  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
-  HGDIOBJ oldFont = ::SelectObject(dc, f);
-  ::SetTextColor(dc, RGB(0, 0, 255));
-  ::SetBkColor(dc, RGB(0, 0, 0));
+  Scratch scratch;
   std::string reply = "tall";
   for (std::size_t i = 0; i < text.size(); i += 2) {
     wchar_t ch = 0;
     ::MultiByteToWideChar(936, 0, &text[i], 2, &ch, 1);
-    const RECT all{0, 0, kSize, kSize};
-    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
-    ::ExtTextOutW(dc, 16, 16, 0, nullptr, &ch, 1, nullptr);
-    ::GdiFlush();
-    const auto* px = static_cast<const std::uint32_t*>(bits);
-    int top = kSize, bottom = -1, left = kSize, right = -1;
-    for (int y = 0; y < kSize; ++y) {
-      for (int x = 0; x < kSize; ++x) {
-        if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
-        top = y < top ? y : top;
-        bottom = y > bottom ? y : bottom;
-        left = x < left ? x : left;
-        right = x > right ? x : right;
-      }
-    }
-    if (bottom < 0) {
+    const Scratch::Box box = scratch.draw(ch, TA_LEFT | TA_TOP, 16, 16);
+    if (box.bottom < 0) {
       reply += " -";
       continue;
     }
     char head[32];
-    std::snprintf(head, sizeof head, " %dx%d:", right - left + 1, bottom - top + 1);
+    std::snprintf(head, sizeof head, " %dx%d:", box.right - box.left + 1,
+                  box.bottom - box.top + 1);
     reply += head;
-    for (int y = top; y <= bottom; ++y) {
+    for (int y = box.top; y <= box.bottom; ++y) {
       std::uint64_t row = 0;
-      for (int x = left; x <= right; ++x) {
-        row = row << 1 | ((px[y * kSize + x] & 0xFFFFFFu) == 0xFFu ? 1u : 0u);
-      }
+      for (int x = box.left; x <= box.right; ++x) row = row << 1 | (scratch.inked(x, y) ? 1u : 0u);
       char hex[24];
-      std::snprintf(hex, sizeof hex, "%s%llx", y == top ? "" : ",",
+      std::snprintf(hex, sizeof hex, "%s%llx", y == box.top ? "" : ",",
                     static_cast<unsigned long long>(row));
       reply += hex;
     }
   }
-  ::SelectObject(dc, oldFont);
-  ::SelectObject(dc, oldBitmap);
-  ::DeleteObject(f);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
   std::printf("%s\n", reply.c_str());
 }
 
@@ -313,23 +425,8 @@ void missing() {
 }
 
 void extent() {
-  constexpr int kSize = 64, kBaseline = 40;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kSize;
-  info.bmiHeader.biHeight = -kSize;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HFONT f = songFont();
-  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
-  HGDIOBJ oldFont = ::SelectObject(dc, f);
-  ::SetTextColor(dc, RGB(0, 0, 255));
-  ::SetBkColor(dc, RGB(0, 0, 0));
-  ::SetTextAlign(dc, TA_BASELINE);
+  constexpr int kBaseline = 40;
+  Scratch scratch;
   int highest = 0, lowest = 0, above = 0, below = 0, drawn = 0;
   std::string examples;
   int hanzi = 0;  // of them characters proper (rows B0-F7), not symbols
@@ -339,43 +436,25 @@ void extent() {
       wchar_t ch[2] = {};
       if (::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, 2, ch, 2) != 1) continue;
       if (ch[0] >= 0xE000 && ch[0] <= 0xF8FF) continue;
-      const RECT all{0, 0, kSize, kSize};
-      ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
-      ::ExtTextOutW(dc, 16, kBaseline, 0, nullptr, ch, 1, nullptr);
-      ::GdiFlush();
-      const auto* px = static_cast<const std::uint32_t*>(bits);
-      int top = kSize, bottom = -1;
-      for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-          if ((px[y * kSize + x] & 0xFFFFFFu) != 0xFFu) continue;
-          top = y < top ? y : top;
-          bottom = y;
-        }
-      }
-      if (bottom < 0) continue;
+      const Scratch::Box box = scratch.draw(ch[0], TA_LEFT | TA_BASELINE, 16, kBaseline);
+      if (box.bottom < 0) continue;
       ++drawn;
-      highest = kBaseline - top > highest ? kBaseline - top : highest;
-      lowest = bottom - kBaseline > lowest ? bottom - kBaseline : lowest;
-      if (kBaseline - top > 14 || bottom - kBaseline > 1) {
-        if (lead >= 0xB0 && hanzi < 12) {
-          char hex[16];
-          std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, kBaseline - top,
-                        bottom - kBaseline);
-          examples += hex;
-        }
-        if (kBaseline - top > 14) ++above;
-        if (bottom - kBaseline > 1) ++below;
-        if (lead >= 0xB0) ++hanzi;
+      const int up = kBaseline - box.top, down = box.bottom - kBaseline;
+      highest = up > highest ? up : highest;
+      lowest = down > lowest ? down : lowest;
+      if (up <= 14 && down <= 1) continue;
+      if (lead >= 0xB0 && hanzi < 12) {
+        char hex[24];
+        std::snprintf(hex, sizeof hex, " %02x%02x:%d/%d", lead, trail, up, down);
+        examples += hex;
       }
+      above += up > 14 ? 1 : 0;
+      below += down > 1 ? 1 : 0;
+      hanzi += lead >= 0xB0 ? 1 : 0;
     }
   }
-  ::SelectObject(dc, oldFont);
-  ::SelectObject(dc, oldBitmap);
-  ::DeleteObject(f);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
-  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d hanzi=%d%s\n",
-              drawn, highest, lowest, above, below, hanzi, examples.c_str());
+  std::printf("extent drawn=%d rows-above-baseline=%d rows-below=%d past-top=%d past-bottom=%d "
+              "hanzi=%d%s\n", drawn, highest, lowest, above, below, hanzi, examples.c_str());
 }
 
 void port(const std::string& device, unsigned long waitMs) {

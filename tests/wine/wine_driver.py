@@ -32,11 +32,29 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import escp_model  # noqa: E402
 
 WINE_LIB = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+WINE_LIB64 = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 SONG_FACE = "\u5b8b\u4f53"
 # WenQuanYi Zen Hei Sharp carries hand-tuned bitmap strikes for small sizes,
 # so the 16-pixel glyphs come out clean and monochrome.
 SONG_REPLACEMENT = "WenQuanYi Zen Hei Sharp"
 REPLY_TIMEOUT = 900  # seconds; a Wine process starts slowly without native 32-bit support
+
+
+def prefix_arch(prefix):
+    """win32 or win64, as the prefix was made."""
+    try:
+        with open(os.path.join(prefix, "user.reg")) as f:
+            return "win64" if "#arch=win64" in f.read() else "win32"
+    except OSError:
+        return "win32"
+
+
+def exe_arch(path):
+    """win64 for an x86-64 PE file, else win32."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return "win64" if struct.unpack_from("<H", data, pe + 4)[0] == 0x8664 else "win32"
 
 
 # A 32-bit-only prefix needs the 32-bit server. With wine64 installed, the
@@ -58,7 +76,9 @@ def wine_env(prefix, locale="zh_CN.UTF-8"):
     env = dict(os.environ)
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
         env.pop(var, None)
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale,
+    # The 64-bit wineserver takes a prefix without system.reg for a 64-bit
+    # one unless told otherwise.
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale, WINEARCH=prefix_arch(prefix),
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     if wineserver(prefix) != "wineserver":
         env["WINESERVER"] = wineserver(prefix)
@@ -72,30 +92,34 @@ def reg_escape(text):
                    for c in text)
 
 
-def make_prefix(prefix):
+def make_prefix(prefix, arch="win32"):
     """A prefix laid out by hand: Wine's own PE files linked into system32
-    and the one registry key the tests need. Much faster than letting Wine
-    install a full prefix, which registers hundreds of components."""
+    (and the 32-bit ones into syswow64 of a 64-bit prefix) and the one
+    registry key the tests need. Much faster than letting Wine install a
+    full prefix, which registers hundreds of components."""
     if os.path.exists(prefix):
         shutil.rmtree(prefix)
-    system32 = os.path.join(prefix, "drive_c", "windows", "system32")
-    os.makedirs(os.path.join(system32, "drivers"))
-    os.makedirs(os.path.join(prefix, "drive_c", "windows", "Fonts"))
-    os.makedirs(os.path.join(prefix, "drive_c", "windows", "temp"))
+    windows = os.path.join(prefix, "drive_c", "windows")
+    os.makedirs(os.path.join(windows, "Fonts"))
+    os.makedirs(os.path.join(windows, "temp"))
     os.makedirs(os.path.join(prefix, "dosdevices"))
     os.symlink("../drive_c", os.path.join(prefix, "dosdevices", "c:"))
     os.symlink("/", os.path.join(prefix, "dosdevices", "z:"))
-    for name in os.listdir(WINE_LIB):
-        target = os.path.join(system32, "drivers" if name.endswith(".sys") else "", name)
-        os.symlink(os.path.join(WINE_LIB, name), target)
+    libs = [("system32", WINE_LIB)] if arch == "win32" else [("system32", WINE_LIB64),
+                                                              ("syswow64", WINE_LIB)]
+    for folder, lib in libs:
+        os.makedirs(os.path.join(windows, folder, "drivers"))
+        for name in os.listdir(lib):
+            target = os.path.join(windows, folder, "drivers" if name.endswith(".sys") else "", name)
+            os.symlink(os.path.join(lib, name), target)
     # Keep Wine from running its setup over the hand-made prefix.
     with open(os.path.join(prefix, ".update-timestamp"), "w") as f:
         f.write("disable\n")
     with open(os.path.join(prefix, "user.reg"), "w") as f:
         f.write("WINE REGISTRY Version 2\n"
-                ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win32\n\n"
+                ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=%s\n\n"
                 "[Software\\\\Wine\\\\Fonts\\\\Replacements] 1700000000\n"
-                '"%s"="%s"\n' % (reg_escape(SONG_FACE), SONG_REPLACEMENT))
+                '"%s"="%s"\n' % (arch, reg_escape(SONG_FACE), SONG_REPLACEMENT))
 
 
 def keepalive_path(prefix):
@@ -104,7 +128,7 @@ def keepalive_path(prefix):
 
 def setup(args):
     start = time.monotonic()
-    make_prefix(args.prefix)
+    make_prefix(args.prefix, exe_arch(args.host))
     env = wine_env(args.prefix)
     # Started detached from our output, which the test runner waits on.
     subprocess.run([wineserver(args.prefix), "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
@@ -765,7 +789,10 @@ def pe(args):
     checks = Checks()
     with open(args.dll, "rb") as f:
         image = Pe(f.read())
-    checks.expect(image.machine == 0x14C and image.magic == 0x10B, "a 32-bit x86 PE image")
+    if args.arch == "x64":
+        checks.expect(image.machine == 0x8664 and image.magic == 0x20B, "a 64-bit x86-64 PE image")
+    else:
+        checks.expect(image.machine == 0x14C and image.magic == 0x10B, "a 32-bit x86 PE image")
     checks.expect(image.characteristics & 0x2000, "a DLL")
     base, nfuncs, names = image.exports()
     checks.expect((base, nfuncs, names) == (2, 1, [("BSPPring", 2)]),
@@ -833,6 +860,7 @@ def main():
     parser.add_argument("--locale", default="zh_CN.UTF-8")
     parser.add_argument("--save")
     parser.add_argument("--compare-with")
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86")
     parser.add_argument("--dpi", type=int, default=0)
     parser.add_argument("--allowed")
     args = parser.parse_args()

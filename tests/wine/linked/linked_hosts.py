@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Hosts that link bspp through its import library, as C programs do.
+
+  hosts  build linked_host.c against an import library with mingw-w64's gcc
+         and ld, and with clang and lld-link (MSVC-style objects, no C
+         runtime), and against an import library made from the shipped
+         bspp.def with GNU dlltool; run each under Wine and check what
+         reaches LPT1
+  zip    make the Windows ZIP with cpack, unpack it, check what it holds,
+         build a CMake project against it through find_package(bspp) for
+         x86 and for x64 and run both under Wine (32- and 64-bit)
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+import wine_driver  # noqa: E402
+from wine_driver import Checks, check_stream, gb, link_lpt1, make_prefix, wine_env  # noqa: E402
+
+SKIPPED = 77
+TRIPLES = {"x86": "i686", "x64": "x86_64"}
+
+# What each host prints: (name, text, keepPage). The first is the host
+# convention: the text with its terminating NUL as the last byte.
+JOBS = [
+    ("note with NUL", gb("送货单 No. 42 合计 100元") + b"\x00", 0),
+    ("full line kept", gb("六角螺栓" * 10), 1),
+]
+
+
+def run(cmd, **kw):
+    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+    if proc.returncode != 0:
+        raise RuntimeError("%s failed (%d):\n%s" % (" ".join(cmd), proc.returncode,
+                                                  proc.stdout.decode(errors="replace")))
+    return proc.stdout.decode(errors="replace")
+
+
+def run_host(checks, prefix, exe, label, work):
+    """Every job through one linked host, each stream against the model."""
+    lpt1 = os.path.join(work, "lpt1.out")
+    out = os.path.join(work, "host.out")
+    link_lpt1(prefix, lpt1)
+    for name, text, keep in JOBS:
+        open(lpt1, "wb").close()
+        # Wine's background processes inherit the output: a file, not a pipe.
+        with open(out, "wb") as f:
+            rc = subprocess.call(["wine", exe, text.hex(), str(keep)], env=wine_env(prefix),
+                                 cwd=os.path.dirname(exe), stdin=subprocess.DEVNULL,
+                                 stdout=f, stderr=subprocess.DEVNULL, timeout=600)
+        with open(out, "rb") as f:
+            said = f.read().decode(errors="replace").strip()
+        if not checks.expect(rc == 0 and said == "result=1",
+                             "%s: %s: exit %d, %r" % (label, name, rc, said)):
+            continue
+        with open(lpt1, "rb") as f:
+            check_stream(checks, "%s: %s" % (label, name), f.read(), text, keep)
+
+
+def import_lib_for_kernel32(work, arch, dlltool):
+    """kernel32.lib in the short format of the Windows SDK's, for the four
+    functions the host calls."""
+    path = os.path.join(work, "kernel32-%s.def" % arch)
+    names = ["ExitProcess@4", "GetCommandLineA@0", "GetStdHandle@4", "WriteFile@20"]
+    if arch == "x64":
+        names = [n.split("@")[0] for n in names]
+    with open(path, "w") as f:
+        f.write("LIBRARY kernel32.dll\nEXPORTS\n" + "".join("  %s\n" % n for n in names))
+    lib = os.path.join(work, "kernel32-%s.lib" % arch)
+    machine = "i386" if arch == "x86" else "i386:x86-64"
+    run([dlltool, "-m", machine, "-k", "-d", path, "-l", lib])
+    return lib
+
+
+def hosts(args):
+    checks = Checks()
+    work = os.path.abspath(args.work)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    source = os.path.join(HERE, "linked_host.c")
+    built = []
+
+    exe = os.path.join(work, "host_ld.exe")
+    run([args.cc, "-O2", "-I", args.include, source, args.import_lib, "-o", exe])
+    built.append(("mingw-w64 ld", exe))
+
+    if args.dlltool and args.def_file:
+        # A host's own import library, made from the shipped definition file
+        # with GNU dlltool, as its comment says.
+        own = os.path.join(work, "libbspp-own.a")
+        run([args.dlltool, "-k", "-d", args.def_file, "-l", own])
+        exe = os.path.join(work, "host_own.exe")
+        run([args.cc, "-O2", "-I", args.include, source, own, "-o", exe])
+        built.append(("own import library from bspp.def", exe))
+
+    if args.clang and args.lld_link and args.llvm_dlltool:
+        obj = os.path.join(work, "host.obj")
+        run([args.clang, "--target=%s-pc-windows-msvc" % TRIPLES[args.arch], "-O2",
+             "-ffreestanding", "-I", args.include, "-c", source, "-o", obj])
+        exe = os.path.join(work, "host_lld.exe")
+        run([args.lld_link, "/nologo", "/machine:%s" % args.arch, "/subsystem:console",
+             "/entry:hostEntry", "/nodefaultlib", obj, args.import_lib,
+             import_lib_for_kernel32(work, args.arch, args.llvm_dlltool), "/out:" + exe])
+        built.append(("lld-link", exe))
+    else:
+        print("clang, lld-link or llvm-dlltool not found: the MSVC-style link is not tried")
+
+    # Each host finds bspp.dll beside itself, as Windows searches there first.
+    shutil.copy(args.dll, work)
+    for label, exe in built:
+        run_host(checks, args.prefix, exe, label, work)
+    return checks.summary()
+
+
+# ---------------------------------------------------------------- the ZIP
+
+ZIP_FILES = [
+    "include/bspp.h",
+    "bin/x86/bspp.dll", "bin/x86/bspp-print.exe", "lib/x86/bspp.lib", "lib/x86/bspp.def",
+    "bin/x64/bspp.dll", "bin/x64/bspp-print.exe", "lib/x64/bspp.lib", "lib/x64/bspp.def",
+    "lib/cmake/bspp/bsppConfig.cmake", "lib/cmake/bspp/bsppConfigVersion.cmake",
+    "lib/cmake/bspp/bsppTargets-x86.cmake", "lib/cmake/bspp/bsppTargets-x64.cmake",
+    "share/doc/bspp/README.md",
+]
+
+
+def consumer_project(work):
+    """A project of a user's own: find_package(bspp), link bspp::bspp."""
+    project = os.path.join(work, "consumer")
+    os.makedirs(project)
+    shutil.copy(os.path.join(HERE, "linked_host.c"), project)
+    with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+        f.write("cmake_minimum_required(VERSION 3.16)\n"
+                "project(consumer LANGUAGES C)\n"
+                "find_package(bspp 1.0 REQUIRED)\n"
+                "add_executable(consumer linked_host.c)\n"
+                "target_link_libraries(consumer PRIVATE bspp::bspp)\n"
+                "file(GENERATE OUTPUT dll.txt CONTENT $<TARGET_FILE:bspp::bspp>)\n")
+    return project
+
+
+def zip_package(args):
+    checks = Checks()
+    work = os.path.abspath(args.work)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    if not os.path.exists(os.path.join(args.win64_build, "cmake_install.cmake")):
+        print("no x64 build at %s: build the win64 preset first" % args.win64_build)
+        return SKIPPED
+    out = run([args.cpack, "-G", "ZIP", "-B", work], cwd=args.build)
+    zips = [n for n in os.listdir(work) if n.endswith(".zip")]
+    if not checks.expect(len(zips) == 1, "cpack made one ZIP: %s\n%s" % (zips, out)):
+        return checks.summary()
+    root = os.path.join(work, "unpacked")
+    with zipfile.ZipFile(os.path.join(work, zips[0])) as z:
+        z.extractall(root)
+    tops = os.listdir(root)
+    checks.expect(len(tops) == 1, "one top folder in the ZIP: %s" % tops)
+    root = os.path.join(root, tops[0])
+    for name in ZIP_FILES:
+        checks.expect(os.path.isfile(os.path.join(root, name)), "in the ZIP: " + name)
+    for arch in ("x86", "x64"):
+        print("%s DLL:" % arch)
+        checks.expect(wine_driver.pe(argparse.Namespace(
+            dll=os.path.join(root, "bin", arch, "bspp.dll"), arch=arch)) == 0,
+            "%s DLL: export, imports and version resource" % arch)
+
+    project = consumer_project(work)
+    prefix64 = os.path.join(work, "prefix64")
+    try:
+        for arch, prefix in (("x86", args.prefix), ("x64", prefix64)):
+            build = os.path.join(work, "build-" + arch)
+            triple = TRIPLES[arch] + "-w64-mingw32"
+            run([args.cmake, "-S", project, "-B", build, "-G", "Ninja", "-DCMAKE_SYSTEM_NAME=Windows",
+                 "-DCMAKE_C_COMPILER=%s-gcc" % triple, "-DCMAKE_PREFIX_PATH=" + root])
+            run([args.cmake, "--build", build])
+            with open(os.path.join(build, "dll.txt")) as f:
+                dll = f.read().strip()
+            checks.expect(os.path.normpath(dll) == os.path.join(root, "bin", arch, "bspp.dll"),
+                          "%s consumer gets bin/%s/bspp.dll: %s" % (arch, arch, dll))
+            shutil.copy(dll, build)
+            if prefix == prefix64:
+                make_prefix(prefix64, "win64")
+            run_host(checks, prefix, os.path.join(build, "consumer.exe"),
+                     "ZIP, find_package, " + arch, work)
+    finally:
+        if os.path.isdir(prefix64):
+            subprocess.call(["wineserver", "-k"], env=wine_env(prefix64),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        link_lpt1(args.prefix, None)
+    return checks.summary()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command", choices=["hosts", "zip"])
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86")
+    parser.add_argument("--include")
+    parser.add_argument("--dll")
+    parser.add_argument("--import-lib")
+    parser.add_argument("--cc")
+    parser.add_argument("--clang")
+    parser.add_argument("--lld-link")
+    parser.add_argument("--llvm-dlltool")
+    parser.add_argument("--dlltool")
+    parser.add_argument("--def-file")
+    parser.add_argument("--build")
+    parser.add_argument("--win64-build")
+    parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--cpack", default="cpack")
+    args = parser.parse_args()
+    args.prefix = os.path.abspath(args.prefix)
+    for tool in ("clang", "lld_link", "llvm_dlltool", "dlltool"):
+        if (getattr(args, tool) or "").endswith("-NOTFOUND"):
+            setattr(args, tool, None)
+    return {"hosts": hosts, "zip": zip_package}[args.command](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
