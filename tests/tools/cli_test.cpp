@@ -190,6 +190,26 @@ TEST_F(Cli, APrinterSlowerThanTheWaitIsToldHowFarItGot) {
       << r.err;
 }
 
+TEST_F(Cli, WithoutAChineseFontNothingIsPrintedOrWritten) {
+  // A fontconfig that knows no fonts at all.
+  spit(path("fonts.conf"), "<?xml version=\"1.0\"?>\n<fontconfig><cachedir>" +
+                               path("cache").string() + "</cachedir></fontconfig>\n");
+  spit(path("total.txt"), "\xBA\xCF\xBC\xC6 100\xD4\xAA");
+  spit(path("lp"), "");
+  const std::string env = "env FONTCONFIG_FILE='" + path("fonts.conf").string() + "' ";
+  for (const std::string& where : {"-o '" + path("job.bin").string() + "'",
+                                   "--wait 0 --port '" + path("lp").string() + "'"}) {
+    const Outcome r = runAs(env, where + " '" + path("total.txt").string() + "'");
+    EXPECT_EQ(r.status, 1) << where;
+    EXPECT_EQ(r.errLines(), 1) << r.err;
+    EXPECT_NE(r.err.find("no Chinese font installed"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(path("job.bin")));
+  EXPECT_EQ(slurp(path("lp")), "");
+  // ASCII needs no font.
+  EXPECT_EQ(runAs(env, "-o - '" + path("lp").string() + "'").status, 0);
+}
+
 TEST_F(Cli, DevicesFifosAndLinksAsOutputs) {
   spit(path("in.txt"), "PAGE ONE\x0CPAGE TWO");
   const std::string in = " '" + path("in.txt").string() + "'";
