@@ -2,7 +2,9 @@
 """Makes the GB2312 job text from its UTF-8 source.
 
 The UTF-8 file is the one to edit: one line per printed line, at most 80
-columns (a Chinese character takes two). The library reads no line breaks,
+columns (a Chinese character takes two). A line with Chinese characters
+prints them from 8 dot rows above its text, into the line above: the line
+before it must be blank. The library reads no line breaks,
 so the job text is the lines padded with blanks to 80 columns and written
 end to end, in GB2312 (code page 936) bytes.
 
@@ -24,10 +26,15 @@ def main(source, target):
     if lines and lines[-1] == "":
         lines.pop()
     out = bytearray()
+    above = ""
     for number, line in enumerate(lines, 1):
         line = line.rstrip("\r")
         if width(line) > 80:
             sys.exit(f"{source}:{number}: wider than 80 columns")
+        if width(line) != len(line) and above.strip():
+            sys.exit(f"{source}:{number}: Chinese characters right under a printed line "
+                     "would strike it; put a blank line before this one")
+        above = line
         try:
             data = line.encode("gb2312")
         except UnicodeEncodeError as e:

@@ -234,6 +234,18 @@ TEST_F(Cli, DevicesFifosAndLinksAsOutputs) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fromFifo, job);
   EXPECT_TRUE(fs::is_fifo(path("fifo")));
+  // Both pages of a preview reach one reader of a FIFO, one after the other.
+  std::string pictures;
+  std::thread viewer([&] { pictures = slurp(path("fifo")); });
+  const Outcome p = run("--preview '" + path("fifo").string() + "'" + in);
+  viewer.join();
+  EXPECT_EQ(p.status, 0) << p.err;
+  std::size_t pngs = 0;
+  for (std::size_t at = pictures.find("\x89PNG"); at != std::string::npos;
+       at = pictures.find("\x89PNG", at + 1)) {
+    ++pngs;
+  }
+  EXPECT_EQ(pngs, 2u);
 
   // A link stays a link; the file it leads to is replaced, keeping its mode.
   spit(path("target.bin"), "old");

@@ -2,6 +2,7 @@
 // raster, must not change unless the renderer is meant to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -34,9 +35,13 @@ class BoxSurface final : public bspp::DrawSurface {
   bspp::InkColumns ink_{};
 };
 
-TEST(Golden, ExamplePage) {
+std::string exampleText() {
   std::ifstream in(BSPP_EXAMPLES_DIR "/delivery-note.gb2312", std::ios::binary);
-  const std::string text(std::istreambuf_iterator<char>(in), {});
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Golden, ExamplePage) {
+  const std::string text = exampleText();
   BoxSurface surface;
   const std::string stream = bspp::composeJob(text + std::string(1, '\0'), false, surface);
   const bspp::preview::Rendering r = bspp::preview::render(stream);
@@ -44,7 +49,33 @@ TEST(Golden, ExamplePage) {
   EXPECT_TRUE(r.problems.empty());
   // The picture is left in the build folder to look at when this fails.
   std::ofstream("golden-example.png", std::ios::binary) << bspp::preview::encodePng(r.pages[0]);
-  EXPECT_EQ(bspp::preview::digest(r.pages[0]), 0x2328ce3f3aa18a9dull) << std::hex << bspp::preview::digest(r.pages[0]);
+  EXPECT_EQ(bspp::preview::digest(r.pages[0]), 0xfa6052c756452595ull) << std::hex << bspp::preview::digest(r.pages[0]);
+}
+
+// A line with Chinese characters prints them from 8 pin rows above its
+// text's top: the line above must print nothing there, nor on the pin row
+// just above (dots of neighbouring rows touch).
+TEST(Golden, NoTextOfTheExampleLiesWhereTheGlyphsAboveALineReach) {
+  const std::string text = exampleText();
+  ASSERT_EQ(text.size() % 80, 0u);
+  std::string textOnly = text;
+  for (std::size_t i = 0; i < textOnly.size(); ++i) {
+    if (static_cast<unsigned char>(textOnly[i]) >= 0xA0) textOnly[i] = textOnly[i + 1] = ' ', ++i;
+  }
+  BoxSurface surface;
+  const bspp::preview::Rendering r =
+      bspp::preview::render(bspp::composeJob(textOnly + std::string(1, '\0'), false, surface));
+  ASSERT_EQ(r.pages.size(), 1u);
+  const bspp::preview::Page& page = r.pages[0];
+  for (std::size_t line = 1; line < text.size() / 80; ++line) {
+    const std::string record = text.substr(line * 80, 80);
+    if (std::none_of(record.begin(), record.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xA0; })) {
+      continue;
+    }
+    const int top = 12 * static_cast<int>(line);
+    EXPECT_FALSE(page.any(0, bspp::preview::pixelY(top - 9), page.width, bspp::preview::pixelY(top)))
+        << "line " << line + 1 << " of the example: its glyphs strike the line above";
+  }
 }
 
 }  // namespace

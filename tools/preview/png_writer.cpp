@@ -189,8 +189,8 @@ std::string encodePng(const Page& page) {
 std::string encodePng(const Page& page) { return encodePngUncompressed(page); }
 #endif
 
-std::vector<std::string> pageFileNames(const std::string& path, std::size_t count) {
-  std::vector<std::string> names;
+std::string pageFileName(const std::string& path, std::size_t number) {
+  if (number <= 1) return path;
   const std::size_t slash = path.find_last_of("/\\");
   const std::size_t dot = path.find_last_of('.');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -198,9 +198,12 @@ std::vector<std::string> pageFileNames(const std::string& path, std::size_t coun
   const bool hasExtension = dot != std::string::npos && dot > nameStart;
   const std::string stem = hasExtension ? path.substr(0, dot) : path;
   const std::string extension = hasExtension ? path.substr(dot) : std::string();
-  for (std::size_t n = 1; n <= count; ++n) {
-    names.push_back(n == 1 ? path : stem + "-" + std::to_string(n) + extension);
-  }
+  return stem + "-" + std::to_string(number) + extension;
+}
+
+std::vector<std::string> pageFileNames(const std::string& path, std::size_t count) {
+  std::vector<std::string> names;
+  for (std::size_t n = 1; n <= count; ++n) names.push_back(pageFileName(path, n));
   return names;
 }
 

@@ -20,5 +20,7 @@ std::string encodePngUncompressed(const Page& page);
 // File names for `count` pages: the first page is `path` itself, page n is
 // `path` with "-n" before its extension (out.png, out-2.png, out-3.png...).
 std::vector<std::string> pageFileNames(const std::string& path, std::size_t count);
+// The file name of page `number` (from 1).
+std::string pageFileName(const std::string& path, std::size_t number);
 
 }  // namespace bspp::preview

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -96,14 +98,21 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
   if (!any) out << "                    (no ink)\n";
 }
 
+// A feed or spacing in 1/216 inch, written the way the printer is told it.
+std::string inches(int units216) {
+  return units216 % 3 == 0 ? std::to_string(units216 / 3) + "/72 in"
+                           : std::to_string(units216) + "/216 in";
+}
+
+// Reads the stream one command at a time and writes each row as it goes;
+// it looks at most four commands ahead (a band record).
 class Lister {
  public:
-  Lister(std::string_view stream, std::ostream& out)
-      : stream_(stream), cmds_(parseStream(stream)), out_(out) {}
+  Lister(std::string_view stream, std::ostream& out) : stream_(stream), reader_(stream), out_(out) {}
 
   void run() {
     out_ << "offset  element      what the printer does\n";
-    for (std::size_t i = 0; i < cmds_.size();) i = element(i);
+    while (fill(1)) element();
     flushBands();
     out_ << "end     " << stream_.size() << " bytes: " << lines_ << " line end"
          << (lines_ == 1 ? "" : "s") << ", " << bandRecords_ << " band record"
@@ -113,7 +122,14 @@ class Lister {
   }
 
  private:
-  bool is(std::size_t i, Op op) const { return i < cmds_.size() && cmds_[i].op == op; }
+  // At least n commands ahead, unless the stream ends first.
+  bool fill(std::size_t n) {
+    Command c{};
+    while (ahead_.size() < n && reader_.next(c)) ahead_.push_back(c);
+    return ahead_.size() >= n;
+  }
+  bool is(std::size_t i, Op op) { return fill(i + 1) && ahead_[i].op == op; }
+  void drop(std::size_t n) { ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(n)); }
 
   void row(std::size_t offset, const char* element, const std::string& what) {
     char head[32];
@@ -126,30 +142,36 @@ class Lister {
     bands_.clear();
   }
 
-  // Lists the element that starts at command i; returns the next one's index.
-  std::size_t element(std::size_t i) {
-    const Command& c = cmds_[i];
-    const bool crlf = is(i + 1, Op::CarriageReturn) && is(i + 2, Op::LineFeed);
-    if (c.op == Op::LineSpacing && crlf && is(i + 3, Op::Graphics)) {
-      const Command& g = cmds_[i + 3];
+  // True when the command is ESC `command` (80-9F stand for 00-1F).
+  bool escape(const Command& c, char command) const {
+    return c.length >= 2 && (static_cast<unsigned char>(stream_[c.offset]) & 0x7F) == 0x1B &&
+           stream_[c.offset + 1] == command;
+  }
+
+  // Lists the element that starts at the first command ahead.
+  void element() {
+    const Command c = ahead_[0];
+    const bool crlf = is(1, Op::CarriageReturn) && is(2, Op::LineFeed);
+    if (c.op == Op::LineSpacing && crlf && is(3, Op::Graphics) && escape(ahead_[3], 'L')) {
+      const Command g = ahead_[3];
       if (bands_.size() == 2) flushBands();
       if (bands_.empty()) bandStart_ = 0;
       ++bandRecords_;
       row(c.offset, bands_.empty() ? "band" : "band (2nd)",
-          hexBytes(c.data) + " 0D 0A: feed " + std::to_string(c.value) + "/72 in; ESC L k=" +
+          hexBytes(c.data) + " 0D 0A: feed " + inches(c.value) + "; ESC L k=" +
               std::to_string(g.value) + " (" + hexBytes(stream_.substr(g.offset + 2, 2)) +
               "): dot columns 0-" + std::to_string(g.value - 1) + ", " +
               columnSpan(0, g.value));
       bands_.push_back(Band{g.data});
       x_ = g.value;
-      return i + 4;
+      return drop(4);
     }
     flushBands();
-    if (c.op == Op::LineSpacing && c.value == 12 && c.length == 2 && crlf) {
+    if (c.op == Op::LineSpacing && escape(c, '2') && crlf) {
       ++lines_;
       row(c.offset, "line end", "1B 32 0D 0A: 1/6-inch spacing, CR, LF");
       x_ = 0;
-      return i + 3;
+      return drop(3);
     }
     switch (c.op) {
       case Op::Text: {
@@ -161,53 +183,78 @@ class Lister {
         break;
       }
       case Op::CarriageReturn:
-        row(c.offset, "CR", "0D: back to the left margin, no feed");
+        row(c.offset, "CR", hexBytes(c.data) + ": back to the left margin, no feed");
         x_ = 0;
         break;
       case Op::LineFeed:
-        row(c.offset, "LF", "0A: feed one line");
+        row(c.offset, "LF", hexBytes(c.data) + ": feed one line, back to the left margin");
         x_ = 0;
         break;
       case Op::FormFeed:
         ++formFeeds_;
-        row(c.offset, "form feed", "0C: end of page " + std::to_string(formFeeds_));
+        row(c.offset, "form feed", hexBytes(c.data) + ": end of page " + std::to_string(formFeeds_));
         x_ = 0;
         break;
       case Op::LineSpacing:
-        row(c.offset, "spacing",
-            hexBytes(c.data) + ": line spacing " + std::to_string(c.value) + "/72 in");
+        row(c.offset, "spacing", hexBytes(c.data) + ": line spacing " + inches(c.value));
         break;
-      case Op::Graphics:
+      case Op::Feed:
+        row(c.offset, "feed",
+            hexBytes(c.data) + ": " + (c.value < 0 ? "reverse feed " : "feed ") +
+                inches(c.value < 0 ? -c.value : c.value) + " now, no carriage return");
+        break;
+      case Op::Graphics: {
+        const int dots = c.value * 120 / c.density;
         row(c.offset, "graphics",
-            "ESC L k=" + std::to_string(c.value) + " at " + columnSpan(x_, c.value));
+            hexBytes(c.data.size() ? stream_.substr(c.offset, c.length - c.data.size()) : c.data) +
+                ": " + std::to_string(c.value) + " dot columns at " + std::to_string(c.density) +
+                " dpi" + (c.pins == 9 ? ", 9 pins" : "") + " at " + columnSpan(x_, dots));
         bandStart_ = x_;
-        bands_.push_back(Band{c.data});
-        x_ += c.value;
+        if (c.pins == 8 && c.density == 120) bands_.push_back(Band{c.data});
+        x_ += dots;
+        break;
+      }
+      case Op::Tab:
+        row(c.offset, "tab", hexBytes(c.data) + ": to the next tab stop");
+        x_ = (x_ / (8 * kColumnDots) + 1) * 8 * kColumnDots;
+        break;
+      case Op::VerticalTab:
+        row(c.offset, "vertical tab", hexBytes(c.data) + ": to the next vertical tab stop (a line feed when none are set)");
+        x_ = 0;
+        break;
+      case Op::Backspace:
+        row(c.offset, "backspace", hexBytes(c.data) + ": one column back");
+        x_ = x_ >= kColumnDots ? x_ - kColumnDots : 0;
+        break;
+      case Op::Setting:
+        row(c.offset, "setting", hexBytes(c.data));
+        break;
+      case Op::Ignored:
+        row(c.offset, "ignored", hexBytes(c.data) + ": nothing printed");
         break;
       case Op::Unknown:
         ++problems_;
-        row(c.offset, "UNKNOWN", hexBytes(c.data) + ": not a command this printer is sent");
+        row(c.offset, "UNKNOWN", hexBytes(c.data) + ": not a command a 9-pin printer understands");
         x_ += kColumnDots;
         break;
       case Op::Truncated:
         ++problems_;
         row(c.offset, "TRUNCATED",
             hexBytes(c.data) + ": the stream ends inside this command" +
-                (c.value > 0 ? " (ESC L announced " + std::to_string(c.value) + " data bytes, " +
-                                   std::to_string(c.data.size() > 4 ? c.data.size() - 4 : 0) +
-                                   " present)"
+                (c.value > 0 ? " (" + std::to_string(c.value) + " dot columns announced)"
                              : std::string()));
         break;
     }
-    return i + 1;
+    drop(1);
   }
 
   std::string_view stream_;
-  std::vector<Command> cmds_;
+  StreamReader reader_;
+  std::deque<Command> ahead_;
   std::ostream& out_;
   std::vector<Band> bands_;
   int bandStart_ = 0;
-  int x_ = 0;
+  int x_ = 0;  // dots of 1/120 inch
   int lines_ = 0;
   int bandRecords_ = 0;
   int formFeeds_ = 0;
@@ -217,5 +264,36 @@ class Lister {
 }  // namespace
 
 void dumpStream(std::string_view stream, std::ostream& out) { Lister(stream, out).run(); }
+
+namespace {
+
+// Hands each buffer of the listing straight to the C stream.
+class FileBuffer final : public std::streambuf {
+ public:
+  explicit FileBuffer(std::FILE* f) : f_(f) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    return std::fputc(c, f_) == EOF ? traits_type::eof() : c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    return static_cast<std::streamsize>(std::fwrite(s, 1, static_cast<std::size_t>(n), f_));
+  }
+  int sync() override { return std::fflush(f_) == 0 ? 0 : -1; }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+bool dumpStream(std::string_view stream, std::FILE* out) {
+  FileBuffer buffer(out);
+  std::ostream os(&buffer);
+  dumpStream(stream, os);
+  os.flush();
+  return os.good() && std::fflush(out) == 0 && !std::ferror(out);
+}
 
 }  // namespace bspp::preview

@@ -192,6 +192,21 @@ bool isDevice(const std::string& path) {
 #endif
 }
 
+KeepOpen::KeepOpen(const std::string& path) {
+#ifndef _WIN32
+  // Blocks, as any write to a FIFO does, until it has a reader.
+  if (!path.empty() && path != "-") fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+#else
+  (void)path;
+#endif
+}
+
+KeepOpen::~KeepOpen() {
+#ifndef _WIN32
+  if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
 bool readWhole(const std::string& path, std::string& data, std::string& error) {
   const bool stdinput = path == "-";
   if (stdinput) binaryMode(stdin);

@@ -23,4 +23,19 @@ bool writeWhole(const std::string& path, std::string_view data, std::string& err
 // standard output ("-"), a device or a FIFO.
 bool isDevice(const std::string& path);
 
+// Holds a device or FIFO open for writing while it lives (nothing for an
+// empty path, or on Windows), so that several writes that each open and close
+// it reach one reader as one stream: the reader of a FIFO sees its end only
+// when the last writer closes.
+class KeepOpen {
+ public:
+  explicit KeepOpen(const std::string& path);
+  KeepOpen(const KeepOpen&) = delete;
+  KeepOpen& operator=(const KeepOpen&) = delete;
+  ~KeepOpen();
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace bspp::tools

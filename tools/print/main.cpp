@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -177,31 +176,48 @@ std::string notPrinted(const bspp::JobReport& report, const std::string& device,
   return "the job was not printed on " + device + " (" + bspp::describe(t.failure) + ")" + system;
 }
 
-bool writePreview(const std::string& path, const std::string& stream) {
-  const bspp::preview::Rendering r = bspp::preview::render(stream);
-  for (const auto& problem : r.problems) say("preview: " + problem.message);
-  // A device or FIFO takes every page in turn; files are named per page.
-  const std::vector<std::string> names =
-      bspp::tools::isDevice(path) ? std::vector<std::string>(r.pages.size(), path)
-                                  : bspp::preview::pageFileNames(path, r.pages.size());
+// Draws and writes one page at a time: memory stays one page whatever the
+// stream holds.
+bool writePreview(const Options& o, const std::string& stream) {
+  bspp::preview::RenderOptions options;
+  options.paper = *bspp::preview::paperNamed(o.paper);
+  options.maxPages = o.maxPages;
+  // A device or FIFO takes every page in turn, held open between them so
+  // that its reader sees one stream; files are named per page.
+  const bool device = bspp::tools::isDevice(*o.preview);
+  const bspp::tools::KeepOpen keep(device ? *o.preview : std::string());
   std::string list;
-  for (std::size_t i = 0; i < r.pages.size(); ++i) {
-    std::string error;
-    std::string png;
-    try {
-      png = bspp::preview::encodePng(r.pages[i]);
-    } catch (const std::exception& e) {
-      say(std::string("preview: ") + e.what());
-      return false;
-    }
-    if (!bspp::tools::writeWhole(names[i], png, error)) {
-      say("preview: " + error);
-      return false;
-    }
-    list += " " + names[i];
+  std::string last;
+  std::string failure;
+  const bspp::preview::RenderSummary r = bspp::preview::render(
+      stream, options, [&](const bspp::preview::Page& page, std::size_t number) {
+        const std::string name =
+            device ? *o.preview : bspp::preview::pageFileName(*o.preview, number);
+        try {
+          if (!bspp::tools::writeWhole(name, bspp::preview::encodePng(page), failure)) return false;
+        } catch (const std::exception& e) {
+          failure = e.what();
+          return false;
+        }
+        if (number == 1) list = " " + name;
+        last = name;
+        return true;
+      });
+  if (r.tooManyPages) {
+    say("preview: the stream has more than " + std::to_string(o.maxPages) +
+        " pages; nothing drawn (--max-pages raises the limit)");
+    return false;
   }
-  say("preview: " + std::to_string(r.pages.size()) + (r.pages.size() == 1 ? " page:" : " pages:") +
-      list);
+  for (const auto& problem : r.problems) say("preview: " + problem.message);
+  if (r.problemCount > r.problems.size()) {
+    say("preview: ... and " + std::to_string(r.problemCount - r.problems.size()) + " more problems");
+  }
+  if (!failure.empty()) {
+    say("preview: " + failure);
+    return false;
+  }
+  if (r.pages > 1) list += (r.pages > 2 ? " ... " : " ") + last;
+  say("preview: " + std::to_string(r.pages) + (r.pages == 1 ? " page:" : " pages:") + list);
   return true;
 }
 
@@ -257,16 +273,11 @@ int run(const std::vector<std::string>& args) {
       status = kNotPrinted;
     }
   }
-  if (o.dump) {
-    std::ostringstream listing;
-    bspp::preview::dumpStream(stream, listing);
-    std::string error;
-    if (!bspp::tools::writeWhole("-", listing.str(), error)) {
-      say(error);
-      status = kNotPrinted;
-    }
+  if (o.dump && !bspp::preview::dumpStream(stream, stdout)) {
+    say("could not write the listing to standard output");
+    status = kNotPrinted;
   }
-  if (o.preview && !writePreview(*o.preview, stream)) status = kNotPrinted;
+  if (o.preview && !writePreview(o, stream)) status = kNotPrinted;
   return status;
 }
 

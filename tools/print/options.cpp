@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "preview/escp_render.h"
+
 namespace bspp::tools {
 namespace {
 
@@ -11,6 +13,14 @@ std::uint32_t parseWait(const std::string& value) {
   const unsigned long long ms = std::stoull(value);
   if (ms >= 0xFFFFFFFFull) throw UsageError("--wait must be less than 4294967295 ms");
   return static_cast<std::uint32_t>(ms);
+}
+
+std::size_t parseMaxPages(const std::string& value) {
+  if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(value) == 0) {
+    throw UsageError("--max-pages takes a number of pages from 1 to 999999, not \"" + value + "\"");
+  }
+  return static_cast<std::size_t>(std::stoul(value));
 }
 
 }  // namespace
@@ -57,6 +67,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     else if (arg == "--output" || arg == "-o") o.output = value();
     else if (arg == "--dump") flag(o.dump);
     else if (arg == "--preview") o.preview = value();
+    else if (arg == "--paper") o.paper = value();
+    else if (arg == "--max-pages") o.maxPages = parseMaxPages(value());
     else if (arg == "--utf8") flag(o.utf8);
     else if (arg == "--lines") flag(o.lines);
     else if (arg == "--nul") flag(o.nulGiven);
@@ -70,6 +82,9 @@ Options parseOptions(const std::vector<std::string>& args) {
   if (o.output && o.output->empty()) throw UsageError("--output needs a file name");
   if (o.preview && (o.preview->empty() || *o.preview == "-")) {
     throw UsageError("--preview needs a file name for the PNG");
+  }
+  if (!bspp::preview::paperNamed(o.paper)) {
+    throw UsageError("--paper is one of " + bspp::preview::paperNames() + ", not \"" + o.paper + "\"");
   }
   if (o.dump && o.output && *o.output == "-") {
     throw UsageError("--dump and --output - both write to standard output; give --output a file");
@@ -107,6 +122,10 @@ std::string helpText(const char* defaultPort) {
          "      --dump          write an annotated listing of the stream to standard output\n"
          "      --preview FILE.png\n"
          "                      draw the printed pages: FILE.png, then FILE-2.png, ...\n"
+         "      --paper NAME    the paper --preview draws on: 11in (continuous forms\n"
+         "                      8.5 x 11 in, the default), 12in (8.5 x 12 in), a4, letter\n"
+         "      --max-pages N   --preview draws nothing for a stream of more than N pages\n"
+         "                      (default 100)\n"
          "  With --output, --dump or --preview nothing is printed unless --port is given.\n"
          "\n"
          "The job:\n"

@@ -17,6 +17,8 @@ struct Options {
   std::optional<std::string> output;  // a file, or "-"
   bool dump = false;
   std::optional<std::string> preview;
+  std::string paper = "11in";         // --preview's paper
+  std::size_t maxPages = 100;         // --preview draws no stream longer
   bool utf8 = false;
   bool lines = false;
   // The job is the file's bytes exactly. By default a NUL is added as the
