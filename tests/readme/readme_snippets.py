@@ -219,6 +219,15 @@ def wine(args):
             ok = False
         else:
             print("ok   bspp-print.exe --port LPT2: %s" % said.strip())
+        # Messages redirected to a file are UTF-8, file names included.
+        r = run(["wine", args.bspp_print, "-o", "NUL", "\u7f3a.txt"], work, env)
+        said = r.stderr.decode("utf-8", errors="replace")
+        if r.returncode != 2 or "cannot open \u7f3a.txt" not in said:
+            print("FAIL bspp-print.exe with a missing Chinese file name: exit %d, %r"
+                  % (r.returncode, said))
+            ok = False
+        else:
+            print("ok   bspp-print.exe names a missing file in UTF-8: %s" % said.strip())
     return 0 if ok else 1
 
 
