@@ -127,18 +127,20 @@ std::string groupHint(const std::string& device) {
 }
 #endif
 
+// The system's words for an errno or GetLastError() value.
+std::string systemError(int code) {
+#ifdef _WIN32
+  return "Windows error " + std::to_string(code);
+#else
+  return std::strerror(code);
+#endif
+}
+
 // One line naming why the job was not printed.
 std::string notPrinted(const bspp::JobReport& report, const std::string& device,
                        std::uint32_t waitMs) {
   const bspp::TransferReport& t = report.transfer;
-  const std::string system = t.systemError != 0 ? " (" + std::string(
-#ifdef _WIN32
-                                                            "Windows error " + std::to_string(t.systemError)
-#else
-                                                            std::strerror(t.systemError)
-#endif
-                                                            ) + ")"
-                                                : std::string();
+  const std::string system = t.systemError != 0 ? " (" + systemError(t.systemError) + ")" : "";
   switch (t.failure) {
     case bspp::Failure::noSuchPort:
       return "no printer port " + device + "; the job was not printed";
