@@ -1,0 +1,418 @@
+// bspp-printer-app: shares an ESC/P 9-pin printer as an IPP Everywhere
+// printer. PAPPL does the IPP server, the queue, the spool, device access,
+// DNS-SD and the web pages; this program adds the driver: text jobs go
+// through the library's own composer, pictures through PAPPL's raster path.
+#include <pappl/pappl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+
+#include "dot_page.h"
+#include "lp_device.h"
+#include "text_job.h"
+
+namespace {
+
+using bspp::printer_app::DotPage;
+
+constexpr const char* kAppName = "bspp-printer-app";
+constexpr const char* kNativeFormat = "application/vnd.epson.escp";
+constexpr const char* kDriverName = "escp9_80";
+constexpr const char* kDriverDescription = "Epson ESC/P 9-pin, 80 columns";
+constexpr int kDefaultPort = 8631;
+
+pappl_pr_driver_t gDrivers[] = {
+    {kDriverName, kDriverDescription, "MFG:EPSON;CMD:ESCP;", nullptr},
+};
+
+// Where the running server keeps its state; read by the save callback.
+std::string gStateFile;
+
+// True for the "server" sub-command. The others ("drivers") only look at
+// the system's drivers: they neither listen nor load the state.
+bool gServer = false;
+
+std::string optionOr(const char* name, int numOptions, cups_option_t* options,
+                     const std::string& fallback) {
+  const char* value = cupsGetOption(name, numOptions, options);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+std::string tempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+// The state file when none is given: the system's for root, the user's own
+// configuration folder otherwise.
+std::string defaultStateFile() {
+  if (getuid() == 0) {
+    const std::string dir = std::string("/var/lib/") + kAppName;
+    ::mkdir(dir.c_str(), 0755);
+    return dir + "/" + kAppName + ".state";
+  }
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
+    return std::string(xdg) + "/" + kAppName + ".state";
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    const std::string config = std::string(home) + "/.config";
+    ::mkdir(config.c_str(), 0700);
+    return config + "/" + kAppName + ".state";
+  }
+  return tempDir() + "/" + kAppName + std::to_string(getuid()) + ".state";
+}
+
+std::string defaultSpoolDir() {
+  if (getuid() == 0) return std::string("/var/spool/") + kAppName;
+  return tempDir() + "/" + kAppName + std::to_string(getuid()) + ".d";
+}
+
+pappl_loglevel_t logLevel(const std::string& name) {
+  if (name == "fatal") return PAPPL_LOGLEVEL_FATAL;
+  if (name == "error") return PAPPL_LOGLEVEL_ERROR;
+  if (name == "info") return PAPPL_LOGLEVEL_INFO;
+  if (name == "debug") return PAPPL_LOGLEVEL_DEBUG;
+  return PAPPL_LOGLEVEL_WARN;
+}
+
+bool saveState(pappl_system_t* system, void*) {
+  return papplSystemSaveState(system, gStateFile.c_str());
+}
+
+// ---------------------------------------------------------------- devices
+
+// Reads the device's status into the printer's state reasons; true when the
+// device reported nothing that stops printing.
+bool updateDeviceReasons(pappl_job_t* job, pappl_device_t* device) {
+  const pappl_preason_t reasons = papplDeviceGetStatus(device);
+  papplPrinterSetReasons(papplJobGetPrinter(job), reasons, PAPPL_PREASON_DEVICE_STATUS & ~reasons);
+  return (reasons & (PAPPL_PREASON_OFFLINE | PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM |
+                     PAPPL_PREASON_OTHER)) == 0;
+}
+
+// Sends `data` whole; false (with the job's message set) when the device did
+// not take every byte.
+bool sendAll(pappl_job_t* job, pappl_device_t* device, const std::string& data) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n = papplDeviceWrite(device, data.data() + sent, data.size() - sent);
+    if (n <= 0) {
+      updateDeviceReasons(job, device);
+      papplJobSetMessage(job, "The printer took %zu of %zu bytes; the job was not finished.", sent,
+                         data.size());
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  papplDeviceFlush(device);
+  if (!updateDeviceReasons(job, device)) {
+    papplJobSetMessage(job, "The printer reported a fault while printing.");
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- text
+
+bool readFile(const char* path, std::string& data) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
+  const bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  return ok;
+}
+
+// Filter for text/plain: the library composes the whole job before the
+// first byte goes to the printer, so a document it cannot print leaves the
+// printer untouched.
+bool printText(pappl_job_t* job, pappl_device_t* device, void*) {
+  std::string document;
+  if (!readFile(papplJobGetFilename(job), document)) {
+    papplJobSetMessage(job, "The document could not be read from the spool.");
+    return false;
+  }
+  const char* charset =
+      ippGetString(papplJobGetAttribute(job, "document-charset"), 0, nullptr);
+  std::string stream;
+  try {
+    stream = bspp::printer_app::composeTextJob(
+        document, bspp::printer_app::charsetOf(papplJobGetFormat(job), charset ? charset : ""));
+  } catch (const bspp::printer_app::TextJobError& e) {
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "%s", e.what());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", e.what());
+    return false;
+  } catch (const std::exception& e) {
+    papplJobSetMessage(job, "The job could not be composed: %s", e.what());
+    return false;
+  }
+  if (papplJobIsCanceled(job)) return true;
+  papplJobSetImpressions(job, 1);
+  if (!sendAll(job, device, stream)) return false;
+  papplJobSetImpressionsCompleted(job, 1);
+  return true;
+}
+
+// A stream already in the printer's language goes to it unchanged.
+bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  std::string data;
+  if (!readFile(papplJobGetFilename(job), data)) {
+    papplJobSetMessage(job, "The document could not be read from the spool.");
+    return false;
+  }
+  return sendAll(job, device, data);
+}
+
+// ---------------------------------------------------------------- raster
+
+struct RasterJob {
+  std::unique_ptr<DotPage> page;
+};
+
+bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  papplJobSetData(job, new (std::nothrow) RasterJob());
+  return papplJobGetData(job) != nullptr;
+}
+
+bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  auto* r = static_cast<RasterJob*>(papplJobGetData(job));
+  const auto& h = options->header;
+  if (h.cupsBitsPerPixel != 1) {
+    papplJobSetMessage(job, "Unsupported raster (%u bits per pixel).", h.cupsBitsPerPixel);
+    return false;
+  }
+  try {
+    r->page = std::make_unique<DotPage>(h.cupsWidth, h.cupsHeight, h.HWResolution[0],
+                                        h.HWResolution[1]);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                     const unsigned char* line) {
+  auto* r = static_cast<RasterJob*>(papplJobGetData(job));
+  if (r->page) r->page->addLine(y, line);
+  return true;
+}
+
+bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned) {
+  auto* r = static_cast<RasterJob*>(papplJobGetData(job));
+  if (!r->page) return false;
+  const std::string stream = r->page->finish();
+  r->page.reset();
+  return sendAll(job, device, stream);
+}
+
+bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  delete static_cast<RasterJob*>(papplJobGetData(job));
+  papplJobSetData(job, nullptr);
+  return true;
+}
+
+bool printerStatus(pappl_printer_t*) { return true; }
+
+// ---------------------------------------------------------------- driver
+
+const char* const kMedia[] = {
+    "na_letter_8.5x11in",       // continuous forms 8.5 x 11 in, and letter
+    "na_fanfold-eur_8.5x12in",  // continuous forms 8.5 x 12 in
+    "iso_a4_210x297mm",
+};
+
+bool driverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+                    pappl_pr_driver_data_t* d, ipp_t**, void*) {
+  if (std::strcmp(driverName, kDriverName) != 0) return false;
+
+  d->printfile_cb = printRaw;
+  d->rstartjob_cb = rasterStartJob;
+  d->rstartpage_cb = rasterStartPage;
+  d->rwriteline_cb = rasterWriteLine;
+  d->rendpage_cb = rasterEndPage;
+  d->rendjob_cb = rasterEndJob;
+  d->status_cb = printerStatus;
+  d->format = kNativeFormat;
+
+  std::snprintf(d->make_and_model, sizeof d->make_and_model, "%s", kDriverDescription);
+  d->ppm = 1;
+  d->kind = PAPPL_KIND_DOCUMENT;
+  d->orient_default = IPP_ORIENT_NONE;
+  d->quality_default = IPP_QUALITY_NORMAL;
+
+  // Black dots only: PAPPL dithers everything to one bit per pixel.
+  d->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME |
+                       PAPPL_COLOR_MODE_MONOCHROME;
+  d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  d->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  d->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
+
+  // 180 dpi for drafts; 360 dpi maps exactly onto the 120 x 72 dot grid
+  // (3 x 5 pixels a dot).
+  d->num_resolution = 2;
+  d->x_resolution[0] = d->y_resolution[0] = 180;
+  d->x_resolution[1] = d->y_resolution[1] = 360;
+  d->x_default = d->y_default = 360;
+
+  d->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  d->sides_default = PAPPL_SIDES_ONE_SIDED;
+
+  // The print line starts a quarter inch from the left edge and is 8 inches
+  // long; tractor-fed paper is printed from its top edge.
+  d->left_right = 635;
+  d->bottom_top = 0;
+
+  d->num_media = static_cast<int>(sizeof kMedia / sizeof kMedia[0]);
+  for (int i = 0; i < d->num_media; ++i) d->media[i] = kMedia[i];
+  d->num_source = 1;
+  d->source[0] = "main";
+  d->num_type = 2;
+  d->type[0] = "continuous";
+  d->type[1] = "stationery";
+
+  pappl_media_col_t& m = d->media_default;
+  std::snprintf(m.size_name, sizeof m.size_name, "%s", kMedia[0]);
+  m.size_width = 21590;
+  m.size_length = 27940;
+  m.left_margin = m.right_margin = d->left_right;
+  m.top_margin = m.bottom_margin = d->bottom_top;
+  std::snprintf(m.source, sizeof m.source, "%s", "main");
+  std::snprintf(m.type, sizeof m.type, "%s", "continuous");
+  d->media_ready[0] = m;
+  return true;
+}
+
+const char* autoAdd(const char*, const char*, const char* deviceId, void*) {
+  if (deviceId == nullptr) return nullptr;
+  // Epson's and compatible impact printers that announce ESC/P.
+  return std::strstr(deviceId, "ESC/P") != nullptr || std::strstr(deviceId, "ESCP") != nullptr
+             ? kDriverName
+             : nullptr;
+}
+
+// Text is recognised when a client sends application/octet-stream (CUPS's
+// lp does): no control bytes but line breaks, tabs and form feeds.
+const char* detectFormat(const unsigned char* header, std::size_t size, void*) {
+  if (size == 0) return nullptr;
+  if (header[0] == 0x1B) return kNativeFormat;
+  if (size >= 2 && header[0] == '%' && (header[1] == '!' || header[1] == 'P')) return nullptr;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char b = header[i];
+    if (b < 0x20 && b != '\n' && b != '\r' && b != '\t' && b != '\f') return nullptr;
+    if (b == 0x7F) return nullptr;
+  }
+  return "text/plain";
+}
+
+// ---------------------------------------------------------------- system
+
+pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* data) {
+  const std::string spool = optionOr("spool-directory", numOptions, options, defaultSpoolDir());
+  const std::string logFile = optionOr("log-file", numOptions, options, "-");
+  const pappl_loglevel_t level = logLevel(optionOr("log-level", numOptions, options, "warn"));
+  const std::string portText =
+      optionOr("server-port", numOptions, options, std::to_string(kDefaultPort));
+  char* end = nullptr;
+  const long port = std::strtol(portText.c_str(), &end, 10);
+  if (end == nullptr || *end != '\0' || port < 0 || port > 65535) {
+    std::fprintf(stderr, "%s: bad server-port '%s'\n", kAppName, portText.c_str());
+    return nullptr;
+  }
+  if (gServer) ::mkdir(spool.c_str(), 0700);
+
+  pappl_system_t* system = papplSystemCreate(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+          PAPPL_SOPTIONS_WEB_SECURITY,
+      kAppName, static_cast<int>(port), "_print,_universal", spool.c_str(), logFile.c_str(), level,
+      cupsGetOption("auth-service", numOptions, options), false);
+  if (system == nullptr) return nullptr;
+
+  if (const char* group = cupsGetOption("admin-group", numOptions, options)) {
+    papplSystemSetAdminGroup(system, group);
+  }
+  if (const char* name = cupsGetOption("server-name", numOptions, options)) {
+    papplSystemSetHostName(system, name);
+  }
+
+  // Network listeners, unless this is a private server started by a
+  // sub-command (that one answers only on its local socket).
+  if (gServer && cupsGetOption("private-server", numOptions, options) == nullptr) {
+    const std::string listen = optionOr("listen-hostname", numOptions, options, "");
+    bool listening = false;
+    if (listen.empty() || listen == "*") {
+      listening = papplSystemAddListeners(system, nullptr);
+    } else {
+      std::size_t start = 0;
+      while (start <= listen.size()) {
+        const std::size_t comma = std::min(listen.find(',', start), listen.size());
+        const std::string name = listen.substr(start, comma - start);
+        if (!name.empty()) listening = papplSystemAddListeners(system, name.c_str()) || listening;
+        start = comma + 1;
+      }
+    }
+    if (!listening) {
+      std::fprintf(stderr, "%s: cannot listen on %s port %ld\n", kAppName,
+                   listen.empty() ? "all addresses" : listen.c_str(), port);
+      papplSystemDelete(system);
+      return nullptr;
+    }
+  }
+
+  papplSystemSetPrinterDrivers(system, static_cast<int>(sizeof gDrivers / sizeof gDrivers[0]),
+                               gDrivers, autoAdd, nullptr, driverCallback, data);
+  papplSystemSetMIMECallback(system, detectFormat, nullptr);
+  for (const char* type : {"text/plain", "text/plain;charset=utf-8", "text/plain;charset=gb2312"}) {
+    papplSystemAddMIMEFilter(system, type, kNativeFormat, printText, nullptr);
+  }
+  papplSystemSetFooterHTML(system, "bspp: Chinese text and pictures on ESC/P 9-pin printers");
+
+  if (!gServer) return system;
+
+  // Printers and their jobs survive a restart through the state file.
+  gStateFile = optionOr("state-file", numOptions, options, defaultStateFile());
+  papplSystemLoadState(system, gStateFile.c_str());
+  papplSystemSetSaveCallback(system, saveState, nullptr);
+  return system;
+}
+
+void usage(void*) {
+  std::printf(
+      "Usage: %s SUB-COMMAND [OPTIONS] [FILES]\n"
+      "Shares an Epson ESC/P 9-pin printer as an IPP Everywhere printer.\n\n"
+      "  %s server [-o NAME=VALUE ...]   run the printer application\n"
+      "  %s add -d NAME -v DEVICE-URI -m %s\n"
+      "  %s submit -d NAME FILE          print a file\n"
+      "  (also: delete, devices, drivers, jobs, status, shutdown, ...)\n\n"
+      "Server options (-o):\n"
+      "  listen-hostname=ADDRESS[,ADDRESS]  addresses to listen on (default: all)\n"
+      "  server-port=PORT                   TCP port (default %d)\n"
+      "  server-name=HOSTNAME               name in printer URIs and DNS-SD\n"
+      "  state-file=FILE                    printers and settings (default %s)\n"
+      "  spool-directory=DIR                job files (default %s)\n"
+      "  log-file=FILE|-|syslog             log (default - : standard error)\n"
+      "  log-level=error|warn|info|debug    (default warn)\n"
+      "  admin-group=GROUP, auth-service=PAM-SERVICE\n\n"
+      "Devices: usb://..., socket://HOST:9100, file:///PATH, parallel:/dev/lp0\n",
+      kAppName, kAppName, kAppName, kDriverName, kAppName, kDefaultPort,
+      defaultStateFile().c_str(), defaultSpoolDir().c_str());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  gServer = argc > 1 && std::strcmp(argv[1], "server") == 0;
+  bspp::printer_app::addParallelScheme();
+  return papplMainloop(argc, argv, BSPP_VERSION, nullptr,
+                       static_cast<int>(sizeof gDrivers / sizeof gDrivers[0]), gDrivers, autoAdd,
+                       driverCallback, nullptr, nullptr, systemCallback, usage, nullptr);
+}
