@@ -27,7 +27,8 @@ std::string trim(std::string_view s) {
 }
 
 Charset charsetNamed(const std::string& name) {
-  if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii") return Charset::utf8;
+  if (name.empty()) return Charset::automatic;
+  if (name == "utf-8" || name == "utf8" || name == "us-ascii") return Charset::utf8;
   if (name == "gb2312" || name == "gbk" || name == "gb18030" || name == "cp936" ||
       name == "euc-cn" || name == "windows-936") {
     return Charset::gb2312;
@@ -37,6 +38,41 @@ Charset charsetNamed(const std::string& name) {
 
 std::string where(std::size_t line, std::size_t column) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// Well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool isUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    const int length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (length == 0 || b > 0xF4 || i + static_cast<std::size_t>(length) > s.size()) return false;
+    char32_t cp = length == 4 ? (b & 0x07u) : length == 3 ? (b & 0x0Fu) : (b & 0x1Fu);
+    for (int k = 1; k < length; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0u) != 0x80u) return false;
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+bool isGb2312(std::string_view s) {
+  try {
+    checkGb2312(s);
+    return true;
+  } catch (const tools::InputError&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -60,6 +96,14 @@ std::string composeTextJob(std::string_view document, Charset charset) {
       gb = std::string(document);
     } else if (charset == Charset::utf8) {
       gb = tools::utf8ToGb2312(document);
+    } else if (charset == Charset::automatic) {
+      // Only a document that is not UTF-8 at all may be GB2312; a UTF-8
+      // text with a character outside GB2312 reports that character.
+      if (!isUtf8(document) && isGb2312(document)) {
+        gb = std::string(document);
+      } else {
+        gb = tools::utf8ToGb2312(document);
+      }
     } else {
       throw TextJobError("the document's charset is not supported (send UTF-8 or GB2312)");
     }

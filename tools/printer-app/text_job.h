@@ -7,10 +7,12 @@
 
 namespace bspp::printer_app {
 
-enum class Charset { utf8, gb2312, unsupported };
+enum class Charset { automatic, utf8, gb2312, unsupported };
 
 // The charset named by a document-format parameter ("text/plain;
-// charset=gb2312") or a document-charset value; UTF-8 when neither names one.
+// charset=gb2312") or a document-charset value; `automatic` when neither
+// names one: UTF-8, or GB2312 for a document that is not UTF-8 but all
+// GB2312 (a UTF-8 text with Chinese characters never is).
 Charset charsetOf(std::string_view format, std::string_view documentCharset);
 
 // Why a document was not printed; what() is the message for the user.
