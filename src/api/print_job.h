@@ -38,8 +38,13 @@ struct JobReport {
 // released, on a NULL text with lastIndex >= 0, on running out of memory, on
 // a character no font can draw (nothing is sent then) or on any other
 // failure inside. `report`, when given, receives why.
+//
+// Throws nothing. The one thing that passes through is the unwinding of a
+// thread cancelled while the port waits (glibc's forced unwind), which
+// releases the port and everything else of the call on its way out; so
+// neither this function nor the exported call is declared noexcept.
 bool printJob(Platform& platform, const char* text, std::int32_t lastIndex,
               std::uint32_t waitMs, std::int32_t keepPage,
-              JobReport* report = nullptr) noexcept;
+              JobReport* report = nullptr);
 
 }  // namespace bspp

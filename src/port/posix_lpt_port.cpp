@@ -70,30 +70,115 @@ class SigpipeGuard {
   bool raised_ = false;
 };
 
+// Cancellation of the calling thread (pthread_cancel) takes effect only
+// while the port waits for the printer: in poll and in its sleeps, which are
+// where a call spends its time. Through the rest of the call it is held off:
+// opening, composing (fontconfig and FreeType hold locks and open files) and
+// releasing, since cancellation inside a destructor would end the process.
+// A port holds it off from its creation, before anything else of the call,
+// to its destruction, after everything else.
+class CancellationHold {
+ public:
+  CancellationHold() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &callerState_); }
+  CancellationHold(const CancellationHold&) = delete;
+  CancellationHold& operator=(const CancellationHold&) = delete;
+  ~CancellationHold() {
+    int ignored = 0;
+    pthread_setcancelstate(callerState_, &ignored);
+  }
+  int callerState() const { return callerState_; }
+
+ private:
+  int callerState_ = PTHREAD_CANCEL_ENABLE;
+};
+
+// The caller's cancellation state for the length of one wait.
+class CancellationWindow {
+ public:
+  explicit CancellationWindow(const CancellationHold& hold) {
+    pthread_setcancelstate(hold.callerState(), &held_);
+  }
+  CancellationWindow(const CancellationWindow&) = delete;
+  CancellationWindow& operator=(const CancellationWindow&) = delete;
+  ~CancellationWindow() {
+    int ignored = 0;
+    pthread_setcancelstate(held_, &ignored);
+  }
+
+ private:
+  int held_ = PTHREAD_CANCEL_DISABLE;
+};
+
+// Why the device could not be opened.
+Failure openFailure(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:  // the lp driver: no printer behind the minor number
+    case ENODEV:
+    case ENOTDIR:
+      return Failure::noSuchPort;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Failure::permissionDenied;
+    case EBUSY:  // the lp driver allows one open at a time
+      return Failure::portBusy;
+    default:
+      return Failure::deviceError;
+  }
+}
+
 class PosixPort final : public Port {
  public:
   explicit PosixPort(const char* device)
       : fd_(sys::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    if (fd_.get() < 0) {
+      failWith(openFailure(errno), errno);
+      return;
+    }
     // Exclusive for the whole call: a second opener, in this process or
     // another, finds the lock taken.
-    if (fd_.get() >= 0 && sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) fd_.reset();
+    if (sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      fd_.reset();
+      failWith(error == EWOULDBLOCK ? Failure::portBusy : Failure::deviceError, error);
+    }
   }
 
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
-    const std::int64_t deadline = sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+    report_.total = stream.size();
+    // 0xFFFFFFFF, an endless wait: the call waits for the write to end, and
+    // no longer.
+    const bool untilDone = waitMs == kWaitUntilDone;
+    const std::int64_t deadline =
+        untilDone ? kNoDeadline
+                  : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
-    sys::sleepUntil(deadline);
+    if (!untilDone) {
+      const CancellationWindow window(hold_);
+      sys::sleepUntil(deadline);
+    }
     fd_.reset();
+    if (complete) report_.failure = Failure::none;
     return complete;
   }
 
  private:
+  static constexpr std::uint32_t kWaitUntilDone = 0xFFFFFFFF;
+  static constexpr std::int64_t kNoDeadline = INT64_MAX;
+  // Pauses after a device that polled ready still took nothing: they start
+  // short and double, since the printer usually frees its buffer soon.
+  static constexpr std::int64_t kFirstPauseNs = 1000000;
+  static constexpr std::int64_t kLongestPauseNs = 10000000;
+
   // Writes as much of `stream` as the device takes before `deadline`.
   // True when every byte went out.
   bool writeUntil(const std::string& stream, std::int64_t deadline) {
     SigpipeGuard guard;
     const char* data = stream.data();
     std::size_t left = stream.size();
+    bool polledReady = false;
+    std::int64_t pauseNs = kFirstPauseNs;
     for (;;) {
       // The first write is made even for an empty stream.
       const ssize_t n = sys::write(fd_.get(), data, left);
@@ -101,25 +186,61 @@ class PosixPort final : public Port {
       if (n > 0) {
         data += n;
         left -= static_cast<std::size_t>(n);
+        report_.written += static_cast<std::size_t>(n);
       } else if (error == EPIPE) {
         guard.noteBrokenPipe();
-        return false;
+        return failWith(Failure::deviceError, error);
       } else if (error != 0 && error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
-        return false;
+        // EIO: the printer is off line; ENOSPC: out of paper.
+        return failWith(Failure::deviceError, error);
       }
       if (left == 0) return true;
 
-      const std::int64_t remainingNs = deadline - sys::monotonicNs();
-      if (remainingNs <= 0) return false;  // still pending at the check
-      if (n > 0 || error == EINTR) continue;
-      // The device took nothing: wait until it can take more, or the time is up.
+      std::int64_t remainingNs = deadline - sys::monotonicNs();
+      if (remainingNs <= 0) return failWith(Failure::timedOut, 0);  // still pending at the check
+      if (n > 0 || error == EINTR) {
+        polledReady = false;
+        pauseNs = kFirstPauseNs;
+        continue;
+      }
+      // The device took nothing although poll said it could. The parallel
+      // printer driver has no poll of its own, so poll answers "ready" at
+      // once while every write finds the printer busy: pause instead of
+      // asking again straight away.
+      if (polledReady) {
+        const CancellationWindow window(hold_);
+        sys::sleepUntil(sys::monotonicNs() + std::min(pauseNs, remainingNs));
+        pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
+        remainingNs = deadline - sys::monotonicNs();
+        if (remainingNs <= 0) continue;  // one last write at the check
+      }
+      // Wait until the device can take more, or the time is up.
       pollfd pfd{fd_.get(), POLLOUT, 0};
-      const auto timeoutMs = static_cast<int>(
-          std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
-      if (sys::poll(&pfd, 1, timeoutMs) < 0 && errno != EINTR) return false;
+      const int timeoutMs =
+          deadline == kNoDeadline
+              ? -1
+              : static_cast<int>(std::min<std::int64_t>((remainingNs + 999999) / 1000000, INT32_MAX));
+      int ready = 0;
+      int pollError = 0;
+      {
+        const CancellationWindow window(hold_);
+        ready = sys::poll(&pfd, 1, timeoutMs);
+        pollError = errno;
+      }
+      if (ready < 0 && pollError != EINTR) return failWith(Failure::deviceError, pollError);
+      polledReady = ready > 0;
     }
   }
 
+  bool failWith(Failure failure, int systemError) {
+    report_.failure = failure;
+    report_.systemError = systemError;
+    return false;
+  }
+
+  // Declared first: held off before the device is opened, given back
+  // after it is closed.
+  CancellationHold hold_;
   UniqueFd fd_;
 };
 

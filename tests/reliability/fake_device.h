@@ -30,6 +30,10 @@ struct Script {
   int busyMsAfterWrite = 0;
   // Interruptions: the first `interruptedWrites` writes fail with EINTR.
   int interruptedWrites = 0;
+  // A driver without a poll method (the parallel printer driver): poll
+  // reports the device writable at once, always. A slow device is then busy
+  // for `busyMsAfterWrite` of real time after each write that took bytes.
+  bool pollAlwaysReady = false;
 };
 
 struct Record {

@@ -128,6 +128,34 @@ TEST_F(PosixPortTest, ReaderThatTakesEverythingInTimeSucceeds) {
   EXPECT_EQ(received, stream);
 }
 
+TEST_F(PosixPortTest, EndlessWaitReturnsOnceTheReaderHasEverything) {
+  const std::string path = makeFifo();
+  const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const std::string stream = bigStream(300000);
+  std::string received;
+  const auto start = Clock::now();
+  long drainedMs = 0;
+  std::thread drain([&] {
+    // The printer starts taking the job only after 200 ms.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char buf[8192];
+    while (received.size() < stream.size()) {
+      const ssize_t n = ::read(reader, buf, sizeof buf);
+      if (n > 0) received.append(buf, static_cast<std::size_t>(n));
+      if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    drainedMs = msSince(start);
+  });
+  EXPECT_TRUE(openPort(path.c_str())->transfer(stream, 0xFFFFFFFF));
+  const long returnedMs = msSince(start);
+  drain.join();
+  ::close(reader);
+  EXPECT_EQ(received, stream);
+  EXPECT_GE(returnedMs, 200);
+  EXPECT_LT(returnedMs, drainedMs + 1000);
+}
+
 TEST_F(PosixPortTest, WriteStillPendingAtTheCheckFailsOnTime) {
   const std::string path = makeFifo();
   const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
