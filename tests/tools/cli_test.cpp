@@ -2,13 +2,18 @@
 // one-line errors, nothing half written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "api/print_job.h"
 #include "compose/glyph_surface.h"
@@ -57,7 +62,12 @@ class Cli : public ::testing::Test {
 
   // Runs bspp-print with `args` (shell words), standard input from `input`.
   Outcome run(const std::string& args, const std::string& input = "/dev/null") const {
-    const std::string cmd = "'" BSPP_PRINT "' " + args + " <" + input + " >'" +
+    return runAs("", args, input);
+  }
+  // The same, behind `wrapper` (a command that runs another as someone else).
+  Outcome runAs(const std::string& wrapper, const std::string& args,
+                const std::string& input = "/dev/null") const {
+    const std::string cmd = wrapper + "'" BSPP_PRINT "' " + args + " <" + input + " >'" +
                             path("stdout").string() + "' 2>'" + path("stderr").string() + "'";
     const int raw = std::system(cmd.c_str());
     return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(path("stdout")), slurp(path("stderr"))};
@@ -78,18 +88,38 @@ TEST_F(Cli, DryRunWritesExactlyWhatTheLibraryComposes) {
     std::string text;
     bool keepPage;
   };
-  for (const Case& c : {Case{"", text, false}, Case{"--keep-page", text, true},
-                        Case{"--nul", text + std::string(1, '\0'), false},
-                        Case{"--nul --keep-page", text + std::string(1, '\0'), true}}) {
+  const std::string withNul = text + std::string(1, '\0');
+  for (const Case& c : {Case{"--exact", text, false}, Case{"--exact --keep-page", text, true},
+                        Case{"", withNul, false}, Case{"--keep-page", withNul, true},
+                        Case{"--nul", withNul, false}}) {
     const Outcome r = run(std::string(c.args) + " -o '" + path("job.bin").string() + "' " +
                       example("delivery-note.gb2312"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(path("job.bin")), composedWithThisPlatform(c.text, c.keepPage)) << c.args;
   }
   // Standard input and standard output.
-  const Outcome r = run("--nul -o - -", example("delivery-note.gb2312"));
+  const Outcome r = run("-o - -", example("delivery-note.gb2312"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, composedWithThisPlatform(text + std::string(1, '\0'), false));
+  EXPECT_EQ(r.out, composedWithThisPlatform(withNul, false));
+}
+
+TEST_F(Cli, ByDefaultTheLastVisibleCharacterIsPrintedAndThePageEjected) {
+  // 合计 100元: the last character is a Chinese one, the byte before it a digit.
+  const std::string total = "\xBA\xCF\xBC\xC6 100\xD4\xAA";
+  spit(path("total.txt"), total);
+  spit(path("hello.txt"), "HELLO");
+  spit(path("ends-in-nul.txt"), std::string("HELLO\0", 6));
+  Outcome r = run("-o - '" + path("hello.txt").string() + "'");
+  EXPECT_EQ(r.out, "HELLO\x1B\x32\r\n\x0C");
+  r = run("--exact -o - '" + path("hello.txt").string() + "'");
+  EXPECT_EQ(r.out, "HELL\x1B\x32\r\n\x0C");  // what --exact asks for: the O is cut
+  r = run("-o - '" + path("ends-in-nul.txt").string() + "'");
+  EXPECT_EQ(r.out, "HELLO\x1B\x32\r\n\x0C");  // no second NUL
+  r = run("-o - '" + path("total.txt").string() + "'");
+  EXPECT_EQ(r.out, composedWithThisPlatform(total + std::string(1, '\0'), false));
+  // 100 whole, and 元's two blank columns are sent: the cut NUL stopped the trim.
+  EXPECT_EQ(r.out.substr(r.out.size() - 16), "\r     100  \x1B\x32\r\n\x0C");
+  EXPECT_NE(run("--exact --nul x").err.find("--exact"), std::string::npos);
 }
 
 TEST_F(Cli, TheUtf8SourceOfTheExampleGivesTheSameJob) {
@@ -105,12 +135,100 @@ TEST_F(Cli, PrintsToAPortAndReportsOneThatIsMissing) {
   spit(path("lp"), "");
   Outcome r = run("--wait 0 --port '" + path("lp").string() + "' '" + path("in.txt").string() + "'");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform("HELLO", false));
+
+  EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false));
 
   r = run("--wait 50 --port '" + path("no-such-lp").string() + "' '" + path("in.txt").string() + "'");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errLines(), 1);
-  EXPECT_NE(r.err.find("no printer port at"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("no printer port " + path("no-such-lp").string()), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("--wait"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, APortTheUserMayNotWriteIsNamedWithItsGroup) {
+  spit(path("in.txt"), "HELLO");
+  spit(path("lp"), "");
+  // Root may write anything: the tool runs as nobody then, on a port that
+  // only root and the lp group may write.
+  const bool root = ::geteuid() == 0;
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(path("lp").c_str(), root ? 0660 : 0440), 0);
+  const group* lp = ::getgrnam("lp");
+  if (root) {
+    ASSERT_NE(lp, nullptr);
+    ASSERT_EQ(::chown(path("lp").c_str(), 0, lp->gr_gid), 0);
+  }
+  const std::string as = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const Outcome r = runAs(as, "--wait 50 --port '" + path("lp").string() + "' '" +
+                                  path("in.txt").string() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errLines(), 1) << r.err;
+  EXPECT_NE(r.err.find("permission denied on " + path("lp").string()), std::string::npos) << r.err;
+  if (root) {
+    EXPECT_NE(r.err.find("(is the user in the lp group?)"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(r.err.find("--wait"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(path("lp")), "");
+}
+
+TEST_F(Cli, APrinterSlowerThanTheWaitIsToldHowFarItGot) {
+  // A FIFO whose reader takes nothing: the port takes one pipe buffer.
+  ASSERT_EQ(::mkfifo(path("slow").c_str(), 0600), 0);
+  const int reader = ::open(path("slow").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int buffer = ::fcntl(reader, F_SETPIPE_SZ, 4096);
+  ASSERT_GT(buffer, 0);
+  const std::string job = composedWithThisPlatform(slurp(example("delivery-note.gb2312")) +
+                                                       std::string(1, '\0'), false);
+  const Outcome r = run("--wait 300 --port '" + path("slow").string() + "' " +
+                        example("delivery-note.gb2312"));
+  ::close(reader);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the printer took " + std::to_string(buffer) + " of " +
+                       std::to_string(job.size()) + " bytes in 300 ms"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(Cli, DevicesFifosAndLinksAsOutputs) {
+  spit(path("in.txt"), "PAGE ONE\x0CPAGE TWO");
+  const std::string in = " '" + path("in.txt").string() + "'";
+  const std::string job = composedWithThisPlatform(std::string("PAGE ONE\x0CPAGE TWO\0", 18), false);
+
+  // A device node stays a device node, also for a preview of two pages.
+  struct stat before {};
+  ASSERT_EQ(::stat("/dev/null", &before), 0);
+  EXPECT_EQ(run("-o /dev/null --preview /dev/null" + in).status, 0);
+  struct stat after {};
+  ASSERT_EQ(::stat("/dev/null", &after), 0);
+  EXPECT_TRUE(S_ISCHR(after.st_mode));
+  EXPECT_EQ(after.st_rdev, before.st_rdev);
+  EXPECT_FALSE(fs::exists("/dev/null-2"));
+
+  // A FIFO is written into, not replaced.
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  std::string fromFifo;
+  std::thread reader([&] { fromFifo = slurp(path("fifo")); });
+  const Outcome r = run("-o '" + path("fifo").string() + "'" + in);
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fromFifo, job);
+  EXPECT_TRUE(fs::is_fifo(path("fifo")));
+
+  // A link stays a link; the file it leads to is replaced, keeping its mode.
+  spit(path("target.bin"), "old");
+  ASSERT_EQ(::chmod(path("target.bin").c_str(), 0640), 0);
+  fs::create_symlink("target.bin", path("link.bin"));
+  EXPECT_EQ(run("-o '" + path("link.bin").string() + "'" + in).status, 0);
+  EXPECT_TRUE(fs::is_symlink(path("link.bin")));
+  EXPECT_EQ(slurp(path("target.bin")), job);
+  EXPECT_EQ(fs::status(path("target.bin")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A link to a file not there yet creates that file.
+  fs::create_symlink("new.bin", path("dangling.bin"));
+  EXPECT_EQ(run("-o '" + path("dangling.bin").string() + "'" + in).status, 0);
+  EXPECT_TRUE(fs::is_symlink(path("dangling.bin")));
+  EXPECT_EQ(slurp(path("new.bin")), job);
 }
 
 TEST_F(Cli, UsageAndInputErrorsAreStatus2WithOneLine) {
@@ -154,10 +272,15 @@ TEST_F(Cli, AnOutputThatCannotBeWrittenIsStatus1AndLeavesNoFile) {
 
 TEST_F(Cli, AFileCutInsideACharacterPrintsAsTheLibraryDoesWithAWarning) {
   spit(path("cut.txt"), "AB\xB0\xA1\xB0");
-  const Outcome r = run("-o - '" + path("cut.txt").string() + "'");
+  Outcome r = run("--exact -o - '" + path("cut.txt").string() + "'");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("warning"), std::string::npos);
   EXPECT_EQ(r.out, composedWithThisPlatform("AB\xB0\xA1\xB0", false));
+  // By default the lead byte gets its NUL, and one more NUL is what is cut.
+  r = run("-o - '" + path("cut.txt").string() + "'");
+  EXPECT_NE(r.err.find("warning"), std::string::npos);
+  EXPECT_EQ(r.out, composedWithThisPlatform(std::string("AB\xB0\xA1\xB0\0\0", 7), false));
+  EXPECT_EQ(r.out.substr(r.out.size() - 11), "AB    \x1B\x32\r\n\x0C");
 }
 
 TEST_F(Cli, PreviewWritesOnePngPerPageAndStreamsCanBeListed) {

@@ -1,6 +1,8 @@
 // Turning users' files into job text: UTF-8 to GB2312, and line records.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include "text_input.h"
 
 namespace bspp::tools {
@@ -37,6 +39,48 @@ TEST(Utf8ToGb2312, NamesLineAndColumnOfACharacterOutsideGb2312) {
   } catch (const InputError& e) {
     EXPECT_NE(std::string(e.what()).find("U+1F600"), std::string::npos);
   }
+}
+
+TEST(Utf8ToGb2312, RefusesWhatOnlyGbkHasAlsoInsideTheA1ToFeRanges) {
+  // ɑ is A8 BB and 喆 is 86 B4 in GBK; U+E000 is GBK's user-defined AA A1;
+  // 瘺 (U+7601) has no code in GB 2312 either.
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("ab\xC9\x91"); }), "1:3");
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\n\xE5\x96\x86"); }), "2:1");
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xEE\x80\x80"); }), "1:1");
+  EXPECT_EQ(faultAt([] { utf8ToGb2312("\xE7\x98\xBA"); }), "1:1");
+  // GB 2312's own characters at the edges of its rows are taken, also those
+  // GB 2312 and GBK map from different code points.
+  EXPECT_EQ(utf8ToGb2312("\xE5\xBA\xA7"), "\xD7\xF9");            // 座, the last of row 55
+  EXPECT_EQ(utf8ToGb2312("\xE2\x95\x8B"), "\xA9\xEF");            // ╋, the last of row 9
+  EXPECT_EQ(utf8ToGb2312("\xC2\xB7\xE3\x83\xBB"), "\xA1\xA4\xA1\xA4");  // · and ・
+  EXPECT_EQ(utf8ToGb2312("\xE2\x80\x94\xE2\x80\x95"), "\xA1\xAA\xA1\xAA");  // — and ―
+}
+
+// Every code of the 94 x 94 table against the C library's own GB2312
+// (EUC-CN) decoder: one rule for what --utf8 takes.
+TEST(IsGb2312Code, AgreesWithTheSystemsGb2312Table) {
+  const iconv_t cd = iconv_open("UTF-32LE", "GB2312");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  int characters = 0;
+  for (int lead = 0xA1; lead <= 0xFE; ++lead) {
+    for (int trail = 0xA1; trail <= 0xFE; ++trail) {
+      char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      char out[8];
+      char* inPtr = in;
+      char* outPtr = out;
+      std::size_t inLeft = 2;
+      std::size_t outLeft = sizeof out;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      const bool known = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+      characters += known ? 1 : 0;
+      EXPECT_EQ(isGb2312Code(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)), known)
+          << std::hex << lead << " " << trail;
+    }
+  }
+  iconv_close(cd);
+  EXPECT_EQ(characters, 7445);
+  EXPECT_FALSE(isGb2312Code(0xA0, 0xA1));
+  EXPECT_FALSE(isGb2312Code(0xB0, 0x7F));
 }
 
 TEST(Utf8ToGb2312, RefusesMalformedUtf8) {

@@ -1,17 +1,20 @@
 // bspp-print: prints a file as one job, or shows what the job would be.
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <grp.h>
 #include <sys/stat.h>
 #endif
 
 #include "api/print_job.h"
 #include "compose/glyph_surface.h"
+#include "console.h"
 #include "file_io.h"
 #include "options.h"
 #include "port/lpt_port.h"
@@ -29,7 +32,7 @@ constexpr int kNotPrinted = 1;
 constexpr int kUsage = 2;
 
 void say(const std::string& message) {
-  std::fprintf(stderr, "bspp-print: %s\n", message.c_str());
+  bspp::tools::writeText(stderr, "bspp-print: " + message + "\n");
 }
 
 // Hands the composed stream to the real port, when there is one, and keeps
@@ -40,7 +43,10 @@ class CapturingPort final : public bspp::Port {
       : port_(std::move(port)), copy_(copy) {}
   bool transfer(const std::string& stream, std::uint32_t waitMs) override {
     copy_ = stream;
-    return port_ ? port_->transfer(stream, waitMs) : true;
+    if (!port_) return true;
+    const bool ok = port_->transfer(stream, waitMs);
+    report_ = port_->report();
+    return ok;
   }
 
  private:
@@ -87,35 +93,97 @@ bool jobText(const Options& o, std::string& text) {
         ": " + e.what() + "; nothing printed");
     return false;
   }
-  if (o.appendNul) text.push_back('\0');
-  if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
-    say(displayName(o.input) + " is too large for one job");
-    return false;
-  }
   const std::size_t dangling = bspp::tools::danglingLeadByte(text);
   if (dangling != std::string::npos) {
     say("warning: " + displayName(o.input) + " ends inside a double-byte character (byte " +
         std::to_string(dangling) +
         "); it is printed as the library does, paired with a NUL");
   }
+  if (!o.exact) {
+    // The job ends with a NUL of its own, as from a host passing
+    // strlen(text): the byte a partial last line loses is that NUL. A lead
+    // byte at the end first gets the NUL the library would pair it with.
+    if (dangling != std::string::npos) text.push_back('\0');
+    const bool endsWithNul =
+        !text.empty() && text.back() == '\0' &&
+        bspp::tools::danglingLeadByte(std::string_view(text).substr(0, text.size() - 1)) ==
+            std::string::npos;
+    if (!endsWithNul) text.push_back('\0');
+  }
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
+    say(displayName(o.input) + " is too large for one job");
+    return false;
+  }
   return true;
 }
 
-std::string portFailure(const std::string& device, std::uint32_t waitMs) {
 #ifndef _WIN32
+// "(is the user in the lp group?)" for a device its group may write to.
+std::string groupHint(const std::string& device) {
   struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) {
-    return "no printer port at " + device + "; the job was not printed";
-  }
+  if (::stat(device.c_str(), &st) != 0 || (st.st_mode & S_IWGRP) == 0) return {};
+  const group* g = ::getgrgid(st.st_gid);
+  if (g == nullptr || g->gr_name == nullptr) return {};
+  return std::string(" (is the user in the ") + g->gr_name + " group?)";
+}
 #endif
-  return "the printer at " + device + " did not take the whole job within " +
-         std::to_string(waitMs) + " ms (busy, offline or too slow; try a longer --wait)";
+
+// One line naming why the job was not printed.
+std::string notPrinted(const bspp::JobReport& report, const std::string& device,
+                       std::uint32_t waitMs) {
+  const bspp::TransferReport& t = report.transfer;
+  const std::string system = t.systemError != 0 ? " (" + std::string(
+#ifdef _WIN32
+                                                            "Windows error " + std::to_string(t.systemError)
+#else
+                                                            std::strerror(t.systemError)
+#endif
+                                                            ) + ")"
+                                                : std::string();
+  switch (t.failure) {
+    case bspp::Failure::noSuchPort:
+      return "no printer port " + device + "; the job was not printed";
+    case bspp::Failure::permissionDenied:
+#ifdef _WIN32
+      return "permission denied on " + device + "; the job was not printed";
+#else
+      return "permission denied on " + device + groupHint(device) + "; the job was not printed";
+#endif
+    case bspp::Failure::portBusy:
+      return "the printer port " + device +
+             " is in use by another job or program; the job was not printed";
+    case bspp::Failure::timedOut:
+      return "the printer took " + std::to_string(t.written) + " of " + std::to_string(t.total) +
+             " bytes in " + std::to_string(waitMs) + " ms (busy, offline or slower than the wait; " +
+             "--wait gives it longer)";
+    case bspp::Failure::deviceError:
+      return "the printer at " + device + " reported an error after " + std::to_string(t.written) +
+             " of " + std::to_string(t.total) + " bytes" + system + "; is it on line, with paper?";
+    case bspp::Failure::noFont:
+#ifdef _WIN32
+      return "no Chinese font installed: the job's Chinese characters cannot be drawn (the "
+             "\xE5\xAE\x8B\xE4\xBD\x93/SimSun font is needed); nothing printed";
+#else
+      return "no Chinese font installed: the job's Chinese characters cannot be drawn "
+             "(Debian: apt-get install xfonts-wqy); nothing printed";
+#endif
+    case bspp::Failure::outOfMemory:
+      return "out of memory composing the job; nothing printed";
+    case bspp::Failure::none:
+    case bspp::Failure::badArgument:
+    case bspp::Failure::internalError:
+      break;
+  }
+  return "the job was not printed on " + device + " (" + bspp::describe(t.failure) + ")" + system;
 }
 
 bool writePreview(const std::string& path, const std::string& stream) {
   const bspp::preview::Rendering r = bspp::preview::render(stream);
   for (const auto& problem : r.problems) say("preview: " + problem.message);
-  const std::vector<std::string> names = bspp::preview::pageFileNames(path, r.pages.size());
+  // A device or FIFO takes every page in turn; files are named per page.
+  const std::vector<std::string> names =
+      bspp::tools::isDevice(path) ? std::vector<std::string>(r.pages.size(), path)
+                                  : bspp::preview::pageFileNames(path, r.pages.size());
   std::string list;
   for (std::size_t i = 0; i < r.pages.size(); ++i) {
     std::string error;
@@ -146,11 +214,11 @@ int run(const std::vector<std::string>& args) {
     return kUsage;
   }
   if (o.help) {
-    std::fputs(bspp::tools::helpText(bspp::kFirstParallelPort).c_str(), stdout);
+    bspp::tools::writeText(stdout, bspp::tools::helpText(bspp::kFirstParallelPort));
     return kPrinted;
   }
   if (o.version) {
-    std::printf("bspp-print %s\n", BSPP_VERSION);
+    bspp::tools::writeText(stdout, std::string("bspp-print ") + BSPP_VERSION + "\n");
     return kPrinted;
   }
 
@@ -159,6 +227,7 @@ int run(const std::vector<std::string>& args) {
 
   std::string stream;
   bool delivered = true;
+  bspp::JobReport report;
   std::string device;
   if (o.stream) {
     stream = text;
@@ -167,16 +236,18 @@ int run(const std::vector<std::string>& args) {
     ToolPlatform platform(o.printsToPort() ? std::optional<std::string>(device) : std::nullopt,
                           stream);
     const auto lastIndex = static_cast<std::int32_t>(text.size()) - 1;
-    delivered = bspp::printJob(platform, text.data(), lastIndex, o.waitMs, o.keepPage ? 1 : 0);
-    if (!delivered && !o.printsToPort()) {
-      say("could not compose the job (out of memory)");
+    delivered = bspp::printJob(platform, text.data(), lastIndex, o.waitMs, o.keepPage ? 1 : 0,
+                               &report);
+    // Nothing was composed, so there is nothing to write, list or draw.
+    if (!delivered && stream.empty()) {
+      say(notPrinted(report, device, o.waitMs));
       return kNotPrinted;
     }
   }
 
   int status = kPrinted;
   if (!delivered) {
-    say(portFailure(device, o.waitMs));
+    say(notPrinted(report, device, o.waitMs));
     status = kNotPrinted;
   }
   if (o.output) {
@@ -203,7 +274,7 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   try {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
+    return run(bspp::tools::utf8Arguments(argc, argv));
   } catch (const std::exception& e) {
     say(e.what());
     return kNotPrinted;

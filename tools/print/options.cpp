@@ -59,7 +59,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     else if (arg == "--preview") o.preview = value();
     else if (arg == "--utf8") flag(o.utf8);
     else if (arg == "--lines") flag(o.lines);
-    else if (arg == "--nul") flag(o.appendNul);
+    else if (arg == "--nul") flag(o.nulGiven);
+    else if (arg == "--exact") flag(o.exact);
     else if (arg == "--stream") flag(o.stream);
     else throw UsageError("unknown option " + arg);
   }
@@ -73,10 +74,14 @@ Options parseOptions(const std::vector<std::string>& args) {
   if (o.dump && o.output && *o.output == "-") {
     throw UsageError("--dump and --output - both write to standard output; give --output a file");
   }
+  if (o.exact && o.nulGiven) {
+    throw UsageError("--exact sends the file's bytes as they are; --nul (the default) adds a NUL");
+  }
   if (o.stream) {
     if (o.port) throw UsageError("--stream only lists, previews or copies a stream; it is not sent to a port");
-    if (o.utf8 || o.lines || o.appendNul || o.keepPage) {
-      throw UsageError("--utf8, --lines, --nul and --keep-page shape a text; --stream reads a finished stream");
+    if (o.utf8 || o.lines || o.exact || o.nulGiven || o.keepPage) {
+      throw UsageError(
+          "--utf8, --lines, --exact, --nul and --keep-page shape a text; --stream reads a finished stream");
     }
     if (!o.output && !o.dump && !o.preview) {
       throw UsageError("--stream needs --dump, --preview or --output");
@@ -108,11 +113,16 @@ std::string helpText(const char* defaultPort) {
          "  -w, --wait MS       milliseconds to give the printer before the single check\n"
          "                      that it took the whole job (default 10000); the call\n"
          "                      always takes this long when printing\n"
-         "      --keep-page     no form feed at the end (BSPPring's keepPage = 1); by\n"
-         "                      default a partly filled last line loses its last byte and\n"
-         "                      the page is ejected\n"
-         "      --nul           add a NUL as the job's last byte, as hosts that pass\n"
-         "                      strlen(text) as lastIndex do\n"
+         "                      The job is the file's bytes and then a NUL, unless the\n"
+         "                      file ends with one: as a host that passes strlen(text)\n"
+         "                      as lastIndex. The last line is then partial, so the page\n"
+         "                      is ejected, and the byte the library cuts from it is\n"
+         "                      the NUL, never a character.\n"
+         "      --keep-page     no form feed at the end (BSPPring's keepPage = 1)\n"
+         "      --exact         the job is exactly the file's bytes (lastIndex = size - 1):\n"
+         "                      a partly filled last line then loses its last byte\n"
+         "                      unless --keep-page is given\n"
+         "      --nul           the default; accepted for older scripts\n"
          "\n"
          "The input:\n"
          "      --utf8          FILE is UTF-8: convert it to GB2312 first; a character\n"
@@ -124,9 +134,9 @@ std::string helpText(const char* defaultPort) {
          "  -h, --help          this text\n"
          "      --version       the version\n"
          "\n"
-         "Exit status: 0 printed (or written), 1 the printer did not take the job (port\n"
-         "absent, busy, too slow for --wait) or a result could not be written, 2 usage or\n"
-         "input error (nothing printed or written).\n";
+         "Exit status: 0 printed (or written), 1 the job was not printed (no port, no\n"
+         "permission, busy, too slow for --wait, no Chinese font) or a result could not\n"
+         "be written, 2 usage or input error (nothing printed or written).\n";
 }
 
 }  // namespace bspp::tools

@@ -19,7 +19,11 @@ struct Options {
   std::optional<std::string> preview;
   bool utf8 = false;
   bool lines = false;
-  bool appendNul = false;
+  // The job is the file's bytes exactly. By default a NUL is added as the
+  // last byte unless the file ends with one, as a host passing strlen(text)
+  // as lastIndex does: the closing rule then cuts the NUL, not a character.
+  bool exact = false;
+  bool nulGiven = false;  // --nul: the default, still accepted
   bool stream = false;  // the input is a job stream already
   bool help = false;
   bool version = false;

@@ -22,9 +22,9 @@ std::string codePoint(char32_t cp) {
 }
 
 #ifdef _WIN32
-// One character to code page 936, refusing best-fit look-alikes and the
-// default character.
-std::string toCp936(char32_t cp) {
+// One character to a Windows code page, refusing best-fit look-alikes and
+// the default character.
+std::string toCodePage(UINT codePage, char32_t cp) {
   wchar_t wide[2];
   int units = 1;
   if (cp >= 0x10000) {
@@ -36,25 +36,38 @@ std::string toCp936(char32_t cp) {
   }
   char out[8];
   BOOL usedDefault = FALSE;
-  const int n = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide, units, out, sizeof out,
+  const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, units, out, sizeof out,
                                     nullptr, &usedDefault);
   if (n <= 0 || usedDefault) return {};
   return std::string(out, static_cast<std::size_t>(n));
 }
+
+// Code page 936 (GBK) reads the bytes as the library's glyph raster does;
+// 20936 (GB2312 proper, where installed) also maps the few characters for
+// which GB2312 and GBK name different code points for the same code.
+class Converter {
+ public:
+  Converter() : have20936_(IsValidCodePage(20936) != FALSE) {}
+  std::string gbk(char32_t cp) const { return toCodePage(936, cp); }
+  std::string gb2312(char32_t cp) const { return have20936_ ? toCodePage(20936, cp) : std::string(); }
+
+ private:
+  bool have20936_;
+};
 #else
-// iconv's conversion descriptor, closed on every way out.
+// One iconv conversion descriptor from UTF-32LE, closed on every way out.
 class Iconv {
  public:
-  Iconv() : cd_(iconv_open("CP936", "UTF-32LE")) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error("this system's iconv cannot convert to CP936");
-    }
-  }
+  explicit Iconv(const char* to) : cd_(iconv_open(to, "UTF-32LE")) {}
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  ~Iconv() { iconv_close(cd_); }
+  ~Iconv() {
+    if (valid()) iconv_close(cd_);
+  }
+  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
   std::string convert(char32_t cp) {
+    if (!valid()) return {};
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     char in[4];
     for (int i = 0; i < 4; ++i) in[i] = static_cast<char>((cp >> (8 * i)) & 0xFFu);
@@ -70,21 +83,53 @@ class Iconv {
  private:
   iconv_t cd_;
 };
+
+// CP936 (GBK) reads the bytes as the library's glyph raster does; GB2312
+// also maps the few characters for which GB2312 and GBK name different code
+// points for the same code (U+30FB and U+00B7 are both A1 A4).
+class Converter {
+ public:
+  Converter() : gbk_("CP936"), gb2312_("GB2312") {
+    if (!gbk_.valid()) throw std::runtime_error("this system's iconv cannot convert to CP936");
+  }
+  std::string gbk(char32_t cp) { return gbk_.convert(cp); }
+  std::string gb2312(char32_t cp) { return gb2312_.convert(cp); }
+
+ private:
+  Iconv gbk_;
+  Iconv gb2312_;
+};
 #endif
 
 bool isGb2312Pair(const std::string& bytes) {
-  if (bytes.size() != 2) return false;
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  const auto trail = static_cast<unsigned char>(bytes[1]);
-  return lead >= 0xA1 && lead <= 0xFE && trail >= 0xA1 && trail <= 0xFE;
+  return bytes.size() == 2 &&
+         isGb2312Code(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1]));
 }
 
 }  // namespace
 
+bool isGb2312Code(unsigned char lead, unsigned char trail) {
+  if (lead < 0xA1 || lead > 0xFE || trail < 0xA1 || trail > 0xFE) return false;
+  // Rows 16-87 (B0-F7) are the hanzi, full but for the end of row 55; rows
+  // 1-9 (A1-A9) the symbols, with gaps; rows 10-15 and 88-94 are empty.
+  if (lead >= 0xB0 && lead <= 0xF7) return lead != 0xD7 || trail <= 0xF9;
+  struct Run {
+    unsigned char lead, first, last;
+  };
+  static constexpr Run kSymbols[] = {
+      {0xA1, 0xA1, 0xFE}, {0xA2, 0xB1, 0xE2}, {0xA2, 0xE5, 0xEE}, {0xA2, 0xF1, 0xFC},
+      {0xA3, 0xA1, 0xFE}, {0xA4, 0xA1, 0xF3}, {0xA5, 0xA1, 0xF6}, {0xA6, 0xA1, 0xB8},
+      {0xA6, 0xC1, 0xD8}, {0xA7, 0xA1, 0xC1}, {0xA7, 0xD1, 0xF1}, {0xA8, 0xA1, 0xBA},
+      {0xA8, 0xC5, 0xE9}, {0xA9, 0xA4, 0xEF},
+  };
+  for (const Run& run : kSymbols) {
+    if (run.lead == lead && trail >= run.first && trail <= run.last) return true;
+  }
+  return false;
+}
+
 std::string utf8ToGb2312(std::string_view utf8) {
-#ifndef _WIN32
-  Iconv iconv;
-#endif
+  Converter converter;
   std::string out;
   out.reserve(utf8.size());
   std::size_t line = 1;
@@ -122,11 +167,8 @@ std::string utf8ToGb2312(std::string_view utf8) {
       std::snprintf(buf, sizeof buf, "0x%02X", b0);
       throw InputError(line, column, std::string("invalid UTF-8 (byte ") + buf + ")");
     }
-#ifdef _WIN32
-    const std::string bytes = toCp936(cp);
-#else
-    const std::string bytes = iconv.convert(cp);
-#endif
+    std::string bytes = converter.gbk(cp);
+    if (!isGb2312Pair(bytes)) bytes = converter.gb2312(cp);
     if (!isGb2312Pair(bytes)) {
       throw InputError(line, column,
                        "character " + codePoint(cp) + " \"" +

@@ -22,10 +22,18 @@ class InputError : public std::runtime_error {
   std::size_t column_;
 };
 
-// Converts UTF-8 text to code page 936 bytes that the library prints: ASCII
-// stays as it is, every other character must be one of GB2312's (two bytes,
-// both A1-FE). A leading byte-order mark is dropped. Throws InputError for
-// malformed UTF-8 and for a character outside GB2312.
+// True when lead and trail byte are the code of a character of GB 2312
+// (EUC-CN): both bytes A1-FE and the code assigned in GB 2312 itself. GBK
+// assigns more codes in that range (A8 BB "ɑ", the user-defined rows AA-AF
+// and F8-FE) that are not.
+bool isGb2312Code(unsigned char lead, unsigned char trail);
+
+// Converts UTF-8 text to the bytes the library prints: ASCII stays as it
+// is, every other character must be one of GB 2312's, and becomes its two
+// bytes (isGb2312Code), read back by the library as code page 936 reads
+// them. A leading byte-order mark is dropped. Throws InputError for
+// malformed UTF-8 and for a character outside GB 2312 (also one that only
+// GBK/code page 936 has).
 std::string utf8ToGb2312(std::string_view utf8);
 
 // Lays text with line breaks (LF or CR LF) out as fixed 80-column records
