@@ -18,13 +18,17 @@
 namespace bspp::printer_app {
 namespace {
 
-// Longest time one write may take before the job is reported failed: a
-// printer that takes nothing for this long is off line or out of paper.
-constexpr std::uint32_t kWriteTimeoutMs = 60000;
+// The port's wait that lasts until the write has ended: a slow printer is
+// waited for, one that reports an error (off line, out of paper) ends the
+// write at once with that error.
+constexpr std::uint32_t kUntilWritten = 0xFFFFFFFF;
+// How long another program may hold the port before the job fails.
+constexpr int kBusyRetries = 30;
 
 struct ParallelDevice {
   std::string path;
   bspp::Failure lastFailure = bspp::Failure::none;
+  int lastError = 0;  // errno of the last failed write
 };
 
 ParallelDevice* dataOf(pappl_device_t* device) {
@@ -91,17 +95,27 @@ void closeDevice(pappl_device_t* device) {
 ssize_t writeDevice(pappl_device_t* device, const void* buffer, std::size_t bytes) {
   ParallelDevice* d = dataOf(device);
   if (d == nullptr) return -1;
-  std::unique_ptr<bspp::Port> port = bspp::openPort(d->path.c_str());
   const std::string data(static_cast<const char*>(buffer), bytes);
-  if (port->transfer(data, kWriteTimeoutMs)) {
-    d->lastFailure = bspp::Failure::none;
-    return static_cast<ssize_t>(bytes);
+  for (int attempt = 0;; ++attempt) {
+    // Opened exclusively for each write, as the library opens it per call.
+    std::unique_ptr<bspp::Port> port = bspp::openPort(d->path.c_str());
+    if (port->transfer(data, kUntilWritten)) {
+      d->lastFailure = bspp::Failure::none;
+      d->lastError = 0;
+      return static_cast<ssize_t>(bytes);
+    }
+    const bspp::TransferReport r = port->report();
+    d->lastFailure = r.failure == bspp::Failure::none ? bspp::Failure::deviceError : r.failure;
+    d->lastError = r.systemError;
+    if (d->lastFailure == bspp::Failure::portBusy && r.written == 0 && attempt < kBusyRetries) {
+      ::sleep(1);
+      continue;
+    }
+    papplDeviceError(device, "%s: %s%s%s; the printer took %zu of %zu bytes", d->path.c_str(),
+                     bspp::describe(d->lastFailure), r.systemError != 0 ? ": " : "",
+                     r.systemError != 0 ? std::strerror(r.systemError) : "", r.written, bytes);
+    return -1;
   }
-  const bspp::TransferReport& r = port->report();
-  d->lastFailure = r.failure == bspp::Failure::none ? bspp::Failure::deviceError : r.failure;
-  papplDeviceError(device, "%s: %s; the printer took %zu of %zu bytes", d->path.c_str(),
-                   bspp::describe(d->lastFailure), r.written, bytes);
-  return -1;
 }
 
 // What the port reports about the printer (LPGETSTATUS), and what the last
@@ -112,7 +126,8 @@ pappl_preason_t deviceStatus(pappl_device_t* device) {
   pappl_preason_t reasons = PAPPL_PREASON_NONE;
   const int fd = ::open(d->path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    reasons |= PAPPL_PREASON_OFFLINE;
+    // Busy: another program is printing, which says nothing about paper.
+    if (errno != EBUSY) reasons |= PAPPL_PREASON_OFFLINE;
   } else {
     int status = 0;
     if (::ioctl(fd, LPGETSTATUS, &status) == 0) {
@@ -128,6 +143,17 @@ pappl_preason_t deviceStatus(pappl_device_t* device) {
     case bspp::Failure::none: break;
     case bspp::Failure::timedOut:
     case bspp::Failure::noSuchPort: reasons |= PAPPL_PREASON_OFFLINE; break;
+    case bspp::Failure::deviceError:
+      // The lp driver ends a write with ENOSPC when the paper is out and
+      // with EIO when the printer is off line or reports an error.
+      if (d->lastError == ENOSPC) {
+        reasons |= PAPPL_PREASON_MEDIA_EMPTY;
+      } else if (d->lastError == EIO) {
+        reasons |= PAPPL_PREASON_OFFLINE;
+      } else {
+        reasons |= PAPPL_PREASON_OTHER;
+      }
+      break;
     default: reasons |= PAPPL_PREASON_OTHER; break;
   }
   return reasons;

@@ -88,35 +88,52 @@ bool saveState(pappl_system_t* system, void*) {
 
 // ---------------------------------------------------------------- devices
 
-// Reads the device's status into the printer's state reasons; true when the
-// device reported nothing that stops printing.
-bool updateDeviceReasons(pappl_job_t* job, pappl_device_t* device) {
+// Reads the device's status into the printer's state reasons (and clears
+// the ones it no longer reports).
+pappl_preason_t updateDeviceReasons(pappl_job_t* job, pappl_device_t* device) {
   const pappl_preason_t reasons = papplDeviceGetStatus(device);
   papplPrinterSetReasons(papplJobGetPrinter(job), reasons, PAPPL_PREASON_DEVICE_STATUS & ~reasons);
-  return (reasons & (PAPPL_PREASON_OFFLINE | PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM |
-                     PAPPL_PREASON_OTHER)) == 0;
+  return reasons;
 }
 
-// Sends `data` whole; false (with the job's message set) when the device did
-// not take every byte.
+// What the device's state reasons mean for the user.
+std::string faultText(pappl_preason_t reasons) {
+  std::string text;
+  const auto add = [&text](const char* what) {
+    text += text.empty() ? std::string(what) : std::string(", ") + what;
+  };
+  if ((reasons & PAPPL_PREASON_MEDIA_EMPTY) != 0) add("out of paper");
+  if ((reasons & PAPPL_PREASON_MEDIA_JAM) != 0) add("paper jam");
+  if ((reasons & PAPPL_PREASON_OFFLINE) != 0) add("off line");
+  if (text.empty()) add("device error");
+  return text;
+}
+
+std::size_t bytesWritten(pappl_device_t* device) {
+  pappl_devmetrics_t metrics{};
+  papplDeviceGetMetrics(device, &metrics);
+  return metrics.write_bytes;
+}
+
+// Sends `data` whole and pushes it out of PAPPL's buffer. False, with the
+// job's message set, when the device did not take every byte: PAPPL counts
+// what its device really took, also for a write that fails while the
+// buffer is flushed, which papplDeviceFlush itself does not report.
 bool sendAll(pappl_job_t* job, pappl_device_t* device, const std::string& data) {
-  std::size_t sent = 0;
-  while (sent < data.size()) {
-    const ssize_t n = papplDeviceWrite(device, data.data() + sent, data.size() - sent);
-    if (n <= 0) {
-      updateDeviceReasons(job, device);
-      papplJobSetMessage(job, "The printer took %zu of %zu bytes; the job was not finished.", sent,
-                         data.size());
-      return false;
-    }
-    sent += static_cast<std::size_t>(n);
+  const std::size_t before = bytesWritten(device);
+  std::size_t offered = 0;
+  while (offered < data.size()) {
+    const ssize_t n = papplDeviceWrite(device, data.data() + offered, data.size() - offered);
+    if (n <= 0) break;
+    offered += static_cast<std::size_t>(n);
   }
-  papplDeviceFlush(device);
-  if (!updateDeviceReasons(job, device)) {
-    papplJobSetMessage(job, "The printer reported a fault while printing.");
-    return false;
-  }
-  return true;
+  if (offered == data.size()) papplDeviceFlush(device);
+  const std::size_t taken = bytesWritten(device) - before;
+  const pappl_preason_t reasons = updateDeviceReasons(job, device);
+  if (offered == data.size() && taken >= data.size()) return true;
+  papplJobSetMessage(job, "The printer took %zu of %zu bytes (%s); the job was not finished.",
+                     std::min(taken, data.size()), data.size(), faultText(reasons).c_str());
+  return false;
 }
 
 // ---------------------------------------------------------------- text
