@@ -205,9 +205,10 @@ def running(server):
 
 # ------------------------------------------------------------------ IPP
 
-def ipptool(uri, test, variables=(), document=None, timeout=60):
+def ipptool(uri, test, variables=(), document=None, timeout=60, problems=None):
     """Runs one of our .test files; returns the response groups of its
-    request as a list of dicts."""
+    request as a list of dicts. With a `problems` list, a response that
+    ipptool finds malformed is still returned, its faults added to the list."""
     args = ["ipptool", "-X", "-T", "20"]
     for name, value in variables:
         args += ["-d", "%s=%s" % (name, value)]
@@ -222,7 +223,9 @@ def ipptool(uri, test, variables=(), document=None, timeout=60):
         raise Failure("ipptool %s: exit %d, unreadable output:\n%s%s" % (
             test, r.returncode, r.stdout[-2000:].decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")))
     result = plist["Tests"][-1]
-    if r.returncode != 0 or not result.get("Successful"):
+    if problems is not None and result.get("StatusCode") == "successful-ok":
+        problems += ["%s: %s" % (test, e) for e in result.get("Errors", [])]
+    elif r.returncode != 0 or not result.get("Successful"):
         raise Failure("ipptool %s: %s %s %s" % (test, result.get("StatusCode"), result.get("Errors", ""),
                                                r.stderr.decode("utf-8", "replace")))
     return result.get("ResponseAttributes", [])
@@ -241,13 +244,13 @@ def print_file(server, path, fmt, job_name, printer=PRINTER):
     return group_with(groups, "job-id")["job-id"]
 
 
-def job_attributes(server, job_id, printer=PRINTER):
-    groups = ipptool(server.printer_uri(printer), "get-job.test", [("jobid", job_id)])
+def job_attributes(server, job_id, printer=PRINTER, problems=None):
+    groups = ipptool(server.printer_uri(printer), "get-job.test", [("jobid", job_id)], problems=problems)
     return group_with(groups, "job-state")
 
 
-def all_jobs(server, printer=PRINTER):
-    groups = ipptool(server.printer_uri(printer), "get-jobs.test")
+def all_jobs(server, printer=PRINTER, problems=None):
+    groups = ipptool(server.printer_uri(printer), "get-jobs.test", problems=problems)
     return [g for g in groups if "job-id" in g]
 
 
@@ -633,18 +636,51 @@ def everywhere_attribute_checks(suite):
     return path
 
 
-def run_ipptool_suite(uri, test, document=None):
+# Faults of PAPPL 1.3.1 itself that these files find and the application
+# cannot mend, each with what ipptool says. Every other failure fails.
+PAPPL_FAULTS = {
+    # From a loopback client PAPPL leaves the ipps:// URI out of
+    # printer-uri-supported and uri-authentication-supported, but keeps
+    # "tls" in uri-security-supported; other clients get two of each.
+    ("RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
+     "EXPECTED: printer-uri-supported (1 values) SAME-COUNT-AS uri-security-supported (2 values)"),
+    ("RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
+     "EXPECTED: uri-security-supported (2 values) SAME-COUNT-AS uri-authentication-supported (1 values)"),
+    # A job held by job-hold-until is answered without job-state-reasons.
+    ("Print-Job with job-hold-until", "EXPECTED: job-state-reasons"),
+}
+
+
+def run_ipptool_suite(uri, test, document=None, least_passed=1):
+    """Runs one of CUPS's conformance files; fails on any failed test that
+    is not one of PAPPL_FAULTS, or when fewer than least_passed passed."""
     # -I: go on after a failed test, so that the report lists every failure.
     args = ["ipptool", "-V", "2.0", "-t", "-I", "-T", "30"]
     if document:
         args += ["-f", document]
     r = subprocess.run(args + [uri, test], capture_output=True, text=True, timeout=600)
     write(test + ".out", r.stdout + r.stderr)
-    summary = [l.strip() for l in r.stdout.splitlines() if re.match(r"\s*(Summary|Total|Passed|Failed|Skipped)", l)]
-    print("%s: exit %d %s" % (os.path.basename(test), r.returncode, " ".join(summary)))
-    if r.returncode != 0:
-        failed = [l for l in r.stdout.splitlines() if "[FAIL]" in l or re.match(r"\s+(EXPECTED|GOT)", l)]
-        raise Failure("%s failed:\n%s\n%s" % (os.path.basename(test), "\n".join(failed[:80]), r.stderr))
+    results, failures, current = {"PASS": 0, "FAIL": 0, "SKIP": 0}, [], None
+    for line in r.stdout.splitlines():
+        m = re.match(r"\s{4}(\S.*?)\s+\[(PASS|FAIL|SKIP)\]$", line)
+        if m:
+            results[m.group(2)] += 1
+            current = m.group(1) if m.group(2) == "FAIL" else None
+            if current:
+                failures.append((current, []))
+        elif current and re.match(r"\s+EXPECTED: ", line):
+            failures[-1][1].append(line.strip())
+    tolerated = [(name, e) for name, expected in failures for e in expected if (name, e) in PAPPL_FAULTS]
+    unexplained = [(name, [e for e in expected if (name, e) not in PAPPL_FAULTS] or ["(no EXPECTED line)"])
+                   for name, expected in failures
+                   if not expected or any((name, e) not in PAPPL_FAULTS for e in expected)]
+    print("%s: %d passed, %d failed, %d skipped (exit %d)" % (
+        os.path.basename(test), results["PASS"], results["FAIL"], results["SKIP"], r.returncode))
+    for name, e in tolerated:
+        print("  known PAPPL 1.3.1 fault: %s: %s" % (name, e))
+    check(not unexplained and results["PASS"] >= least_passed and (r.returncode == 0 or failures),
+          "%s failed:\n%s\n%s" % (os.path.basename(test), "\n".join(
+              "  %s\n      %s" % (name, "\n      ".join(e)) for name, e in unexplained), r.stderr.strip()))
 
 
 def cmd_conformance(args):
@@ -656,7 +692,7 @@ def cmd_conformance(args):
         # printer-up-time counts whole seconds from the printer's creation
         # and must be above 0.
         time.sleep(1.1)
-        run_ipptool_suite(server.printer_uri(), os.path.join(suite, "ipp-2.0.test"), document)
+        run_ipptool_suite(server.printer_uri(), os.path.join(suite, "ipp-2.0.test"), document, least_passed=30)
         run_ipptool_suite(server.printer_uri(), everywhere_attribute_checks(suite))
 
 
@@ -792,23 +828,29 @@ def cmd_restart(args):
             server.start()  # same state folder, same port
             attrs = printer_attributes(server)
             check(attrs.get("printer-name") == PRINTER, "the printer is gone after the restart: %s" % attrs)
-            jobs = {j["job-id"]: j for j in all_jobs(server)}
+            problems = []
+            jobs = {j["job-id"]: j for j in all_jobs(server, problems=problems)}
             check(job in jobs, "job %d, interrupted by the kill, is not reported after the restart (jobs: %s)"
                   % (job, sorted(jobs)))
+            # Printed again (completed, the whole stream at the printer) or
+            # failed (aborted, canceled); not left in between.
+            deadline = time.monotonic() + 10
             state = jobs[job].get("job-state")
-            if state not in JOB_FINISHED:
-                state = wait_job(server, job).get("job-state")
+            while state not in JOB_FINISHED and time.monotonic() < deadline:
+                time.sleep(0.2)
+                state = job_attributes(server, job, problems=problems).get("job-state")
             print("after the restart job %d is in state %s" % (job, state))
             if state == JOB_COMPLETED:
-                # Printed again: a later connection carried the whole job.
                 deadline = time.monotonic() + 10
                 while time.monotonic() < deadline and not any(bytes(r) == want for r in sink.received[1:]):
                     time.sleep(0.1)
-                check(any(bytes(r) == want for r in sink.received[1:]),
-                      "job %d is reported completed but was not printed again whole (%s)"
-                      % (job, [len(r) for r in sink.received]))
-            else:
-                check(state in (JOB_ABORTED, JOB_CANCELED), "job %d ended in state %s" % (job, state))
+                if not any(bytes(r) == want for r in sink.received[1:]):
+                    problems.append("job %d is reported completed but was not printed again whole (bytes at the "
+                                    "printer per connection: %s)" % (job, [len(r) for r in sink.received]))
+            elif state not in JOB_FINISHED:
+                problems.append("job %d stays in state %s after the restart: neither printed again nor failed "
+                                "(%s)" % (job, state, job_attributes(server, job, problems=problems)))
+            check(not problems, "after the restart:\n  " + "\n  ".join(sorted(set(problems))))
 
             # The printer still prints.
             short = write(os.path.join(work, "short.txt"), "重启之后\n")
