@@ -428,6 +428,15 @@ void usage(void*) {
 
 int main(int argc, char* argv[]) {
   gServer = argc > 1 && std::strcmp(argv[1], "server") == 0;
+  // The sub-commands reach the server through a local socket, which PAPPL
+  // puts in $TMPDIR for users but in /run for root, shared by every
+  // instance. With TMPDIR set, root's goes there too (PAPPL takes root's
+  // folder from SNAP_COMMON), so that private instances stay apart.
+  if (getuid() == 0 && std::getenv("SNAP_COMMON") == nullptr) {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
+      setenv("SNAP_COMMON", tmp, 1);
+    }
+  }
   bspp::printer_app::addParallelScheme();
   return papplMainloop(argc, argv, BSPP_VERSION, nullptr,
                        static_cast<int>(sizeof gDrivers / sizeof gDrivers[0]), gDrivers, autoAdd,
