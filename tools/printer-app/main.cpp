@@ -240,6 +240,29 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 
 bool printerStatus(pappl_printer_t*) { return true; }
 
+// Identify-Printer: the printer's beeper (BEL). A file standing in for the
+// printer has none, and its bytes are left alone.
+void identifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
+  const char* uri = papplPrinterGetDeviceURI(printer);
+  if (uri == nullptr || std::strncmp(uri, "file:", 5) == 0) return;
+  if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+    papplDeviceWrite(device, "\a", 1);
+    papplDeviceFlush(device);
+    papplPrinterCloseDevice(printer);
+  }
+}
+
+// A new printer's supplies: a ribbon, of a level no 9-pin printer reports.
+void printerCreated(pappl_printer_t* printer, void*) {
+  pappl_supply_t ribbon{};
+  ribbon.color = PAPPL_SUPPLY_COLOR_BLACK;
+  std::snprintf(ribbon.description, sizeof ribbon.description, "%s", "Ribbon");
+  ribbon.is_consumed = true;
+  ribbon.level = -1;
+  ribbon.type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
+  papplPrinterSetSupplies(printer, 1, &ribbon);
+}
+
 // ---------------------------------------------------------------- driver
 
 const char* const kMedia[] = {
@@ -249,7 +272,7 @@ const char* const kMedia[] = {
 };
 
 bool driverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
-                    pappl_pr_driver_data_t* d, ipp_t**, void*) {
+                    pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
   if (std::strcmp(driverName, kDriverName) != 0) return false;
 
   d->printfile_cb = printRaw;
@@ -259,12 +282,16 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   d->rendpage_cb = rasterEndPage;
   d->rendjob_cb = rasterEndJob;
   d->status_cb = printerStatus;
+  d->identify_cb = identifyPrinter;
+  d->identify_supported = PAPPL_IDENTIFY_ACTIONS_SOUND;
+  d->identify_default = PAPPL_IDENTIFY_ACTIONS_SOUND;
+  d->has_supplies = true;
   d->format = kNativeFormat;
 
   std::snprintf(d->make_and_model, sizeof d->make_and_model, "%s", kDriverDescription);
   d->ppm = 1;
   d->kind = PAPPL_KIND_DOCUMENT;
-  d->orient_default = IPP_ORIENT_NONE;
+  d->orient_default = IPP_ORIENT_PORTRAIT;
   d->quality_default = IPP_QUALITY_NORMAL;
 
   // Black dots only: PAPPL dithers everything to one bit per pixel.
@@ -306,6 +333,16 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   std::snprintf(m.source, sizeof m.source, "%s", "main");
   std::snprintf(m.type, sizeof m.type, "%s", "continuous");
   d->media_ready[0] = m;
+
+  // What IPP Everywhere clients look for and PAPPL leaves to the driver.
+  *attrs = ippNew();
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
   return true;
 }
 
@@ -386,7 +423,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
   }
 
   papplSystemSetPrinterDrivers(system, static_cast<int>(sizeof gDrivers / sizeof gDrivers[0]),
-                               gDrivers, autoAdd, nullptr, driverCallback, data);
+                               gDrivers, autoAdd, printerCreated, driverCallback, data);
   papplSystemSetMIMECallback(system, detectFormat, nullptr);
   for (const char* type : {"text/plain", "text/plain;charset=utf-8", "text/plain;charset=gb2312"}) {
     papplSystemAddMIMEFilter(system, type, kNativeFormat, printText, nullptr);
@@ -428,6 +465,15 @@ void usage(void*) {
 
 int main(int argc, char* argv[]) {
   gServer = argc > 1 && std::strcmp(argv[1], "server") == 0;
+  // The sub-commands reach the server through a local socket, which PAPPL
+  // puts in $TMPDIR for users but in /run for root, shared by every
+  // instance. With TMPDIR set, root's goes there too (PAPPL takes root's
+  // folder from SNAP_COMMON), so that private instances stay apart.
+  if (getuid() == 0 && std::getenv("SNAP_COMMON") == nullptr) {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
+      setenv("SNAP_COMMON", tmp, 1);
+    }
+  }
   bspp::printer_app::addParallelScheme();
   return papplMainloop(argc, argv, BSPP_VERSION, nullptr,
                        static_cast<int>(sizeof gDrivers / sizeof gDrivers[0]), gDrivers, autoAdd,
