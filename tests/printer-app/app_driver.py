@@ -189,16 +189,26 @@ class AppServer:
         return ""
 
 
+def exit_description(code):
+    return "killed by signal %d (%s)" % (-code, signal.Signals(-code).name) if code < 0 else "exit status %d" % code
+
+
 @contextlib.contextmanager
 def running(server):
+    """The server for the body of a with statement; a server that died on
+    its own meanwhile fails the test, whatever the body found."""
     try:
         server.start()
         yield server
+        check(server.proc.poll() is None, "the server died: %s" % exit_description(server.proc.returncode))
     except Skip:
         raise
-    except BaseException:
+    except BaseException as e:
+        code = server.proc.poll() if server.proc else None
+        if code is not None and not isinstance(e, Failure) or (code is not None and "server died" not in str(e)):
+            e = Failure("%s\n(the server died meanwhile: %s)" % (e, exit_description(code)))
         sys.stderr.write("--- server log (last lines) ---\n%s\n" % server.log_tail())
-        raise
+        raise e
     finally:
         server.stop()
 
