@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 #include "dot_page.h"
@@ -194,7 +195,21 @@ bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 
 struct RasterJob {
   std::unique_ptr<DotPage> page;
+  bool grey = false;               // 8-bit grey lines, dithered here
+  unsigned width = 0;              // pixels a line
+  std::vector<unsigned char> bits; // the current grey line as black dots
 };
+
+// Threshold of a 16 x 16 ordered (Bayer) dither at pixel x, y: 1 to 255, so
+// that black (0) always inks and white (255) never does.
+unsigned ditherThreshold(unsigned x, unsigned y) {
+  unsigned v = 0;
+  for (unsigned k = 0; k < 4; ++k) {
+    v |= (((x ^ y) >> k) & 1u) << (7 - 2 * k);
+    v |= ((y >> k) & 1u) << (6 - 2 * k);
+  }
+  return 1 + v * 254 / 255;
+}
 
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   papplJobSetData(job, new (std::nothrow) RasterJob());
@@ -203,12 +218,18 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 
 bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
   auto* r = static_cast<RasterJob*>(papplJobGetData(job));
+  // PAPPL hands grey pages over with the header they came with (a PWG or
+  // Apple raster page keeps its own resolution); 1-bit pages would carry the
+  // printer's default resolution whatever the client sent.
   const auto& h = options->header;
-  if (h.cupsBitsPerPixel != 1) {
+  if (h.cupsBitsPerPixel != 1 && h.cupsBitsPerPixel != 8) {
     papplJobSetMessage(job, "Unsupported raster (%u bits per pixel).", h.cupsBitsPerPixel);
     return false;
   }
+  r->grey = h.cupsBitsPerPixel == 8;
+  r->width = h.cupsWidth;
   try {
+    r->bits.assign(r->grey ? (h.cupsWidth + 7) / 8 : 0, 0);
     r->page = std::make_unique<DotPage>(h.cupsWidth, h.cupsHeight, h.HWResolution[0],
                                         h.HWResolution[1]);
   } catch (const std::bad_alloc&) {
@@ -220,7 +241,15 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
                      const unsigned char* line) {
   auto* r = static_cast<RasterJob*>(papplJobGetData(job));
-  if (r->page) r->page->addLine(y, line);
+  if (!r->page) return true;
+  if (r->grey) {
+    std::fill(r->bits.begin(), r->bits.end(), static_cast<unsigned char>(0));
+    for (unsigned x = 0; x < r->width; ++x) {
+      if (line[x] < ditherThreshold(x, y)) r->bits[x / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
+    }
+    line = r->bits.data();
+  }
+  r->page->addLine(y, line);
   return true;
 }
 
@@ -294,12 +323,12 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   d->orient_default = IPP_ORIENT_PORTRAIT;
   d->quality_default = IPP_QUALITY_NORMAL;
 
-  // Black dots only: PAPPL dithers everything to one bit per pixel.
+  // Black dots only, from grey pages dithered here: PAPPL passes a client's
+  // raster page on with its own resolution only when both are grey.
   d->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME |
                        PAPPL_COLOR_MODE_MONOCHROME;
   d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  d->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-  d->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
+  d->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
 
   // 180 dpi for drafts; 360 dpi maps exactly onto the 120 x 72 dot grid
   // (3 x 5 pixels a dot).
