@@ -200,12 +200,13 @@ def running(server):
     try:
         server.start()
         yield server
-        check(server.proc.poll() is None, "the server died: %s" % exit_description(server.proc.returncode))
+        if server.proc.poll() is not None:
+            raise Failure("the server died: %s" % exit_description(server.proc.returncode))
     except Skip:
         raise
     except BaseException as e:
         code = server.proc.poll() if server.proc else None
-        if code is not None and not isinstance(e, Failure) or (code is not None and "server died" not in str(e)):
+        if code is not None and "server died" not in str(e):
             e = Failure("%s\n(the server died meanwhile: %s)" % (e, exit_description(code)))
         sys.stderr.write("--- server log (last lines) ---\n%s\n" % server.log_tail())
         raise e
@@ -545,7 +546,12 @@ def cmd_pictures(args):
         bw, bh = box[2] - box[0], box[3] - box[1]
         check(abs(bw / bh - w / h) < 0.05, "JPEG printed %dx%d px: the aspect ratio %.3f is not the picture's %.3f"
               % (bw, bh, bw / bh, w / h))
-        check(bw > 4 * ppi, "JPEG printed only %.2f in wide: it is not scaled to the page" % (bw / ppi))
+        # Scaled to the 8-inch print line (a quarter inch in from the left
+        # edge), 10 inches high, in the middle of the 11-inch page.
+        left, top, width, height = box[0] / ppi, box[1] / ppi, bw / ppi, bh / ppi
+        check(abs(width - 8.0) <= 0.1 and abs(left - 0.25) <= 0.1 and abs(top + height / 2 - 5.5) <= 0.15,
+              "JPEG printed %.2f x %.2f in at %.2f, %.2f in; expected 8 x 10 in at 0.25, 0.5 in"
+              % (width, height, left, top))
 
         # PWG raster at each resolution the printer offers: black rectangles
         # at known places on a letter page; they must print at their size
