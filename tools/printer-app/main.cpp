@@ -173,10 +173,18 @@ bool printText(pappl_job_t* job, pappl_device_t* device, void*) {
     papplJobSetMessage(job, "The job could not be composed: %s", e.what());
     return false;
   }
-  if (papplJobIsCanceled(job)) return true;
-  papplJobSetImpressions(job, 1);
-  if (!sendAll(job, device, stream)) return false;
-  papplJobSetImpressionsCompleted(job, 1);
+  // "copies": the same job again, each copy ending with its form feed.
+  int copies = 1;
+  if (pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false)) {
+    copies = std::max(1, options->copies);
+    papplJobDeletePrintOptions(options);
+  }
+  papplJobSetImpressions(job, copies);
+  for (int copy = 0; copy < copies; ++copy) {
+    if (papplJobIsCanceled(job)) return true;
+    if (!sendAll(job, device, stream)) return false;
+    papplJobSetImpressionsCompleted(job, 1);
+  }
   return true;
 }
 
