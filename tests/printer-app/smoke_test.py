@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Smoke test of bspp-printer-app as a client meets it: a server on
 127.0.0.1 with a private state folder, a printer on a file: device, text
-jobs sent with ipptool, the device's bytes compared with bspp-print's."""
-import argparse, os, re, signal, socket, subprocess, sys, tempfile, time
+jobs sent with ipptool and CUPS's lp, the device's bytes compared with
+bspp-print's."""
+import argparse, os, re, shutil, signal, socket, subprocess, sys, tempfile, time
 
 PRINT_JOB = """{
   OPERATION Print-Job
@@ -128,6 +129,16 @@ def main():
         assert wait_job(uri, tests, submit(uri, tests, good))[0] == "completed"
         tail = open(device, "rb").read()[len(expected):]
         assert tail == reference(a.bspp_print, good, work), "the job after the refused one differs"
+        # CUPS's lp addresses the queue as /printers/NAME and sends the file
+        # as application/octet-stream; it still comes out byte for byte.
+        if shutil.which("lp"):
+            before = os.path.getsize(device)
+            subprocess.run(["lp", "-h", f"127.0.0.1:{port}", "-d", "smoke", a.text], env=env,
+                           check=True, timeout=30, stdout=subprocess.DEVNULL)
+            deadline = time.time() + 30
+            while os.path.getsize(device) < before + len(expected) and time.time() < deadline:
+                time.sleep(0.05)
+            assert open(device, "rb").read()[before:] == expected, "lp's job differs"
         print("smoke test passed")
     except AssertionError:
         sys.stdout.write(open(os.path.join(work, "app.log"), errors="replace").read()[-4000:])

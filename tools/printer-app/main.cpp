@@ -174,10 +174,18 @@ bool printText(pappl_job_t* job, pappl_device_t* device, void*) {
     papplJobSetMessage(job, "The job could not be composed: %s", e.what());
     return false;
   }
-  if (papplJobIsCanceled(job)) return true;
-  papplJobSetImpressions(job, 1);
-  if (!sendAll(job, device, stream)) return false;
-  papplJobSetImpressionsCompleted(job, 1);
+  // "copies": the same job again, each copy ending with its form feed.
+  int copies = 1;
+  if (pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false)) {
+    copies = std::max(1, options->copies);
+    papplJobDeletePrintOptions(options);
+  }
+  papplJobSetImpressions(job, copies);
+  for (int copy = 0; copy < copies; ++copy) {
+    if (papplJobIsCanceled(job)) return true;
+    if (!sendAll(job, device, stream)) return false;
+    papplJobSetImpressionsCompleted(job, 1);
+  }
   return true;
 }
 
@@ -267,7 +275,21 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   return true;
 }
 
-bool printerStatus(pappl_printer_t*) { return true; }
+// Between jobs, what a parallel port says about the printer (off line, out
+// of paper) shows in printer-state-reasons. Other devices are left alone:
+// asking a network printer means a connection each time.
+bool printerStatus(pappl_printer_t* printer) {
+  const char* uri = papplPrinterGetDeviceURI(printer);
+  if (uri == nullptr || std::strncmp(uri, "parallel:", 9) != 0) return true;
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;
+  pappl_preason_t reasons = PAPPL_PREASON_OFFLINE;  // the port cannot be opened
+  if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+    reasons = papplDeviceGetStatus(device);
+    papplPrinterCloseDevice(printer);
+  }
+  papplPrinterSetReasons(printer, reasons, PAPPL_PREASON_DEVICE_STATUS & ~reasons);
+  return true;
+}
 
 // Identify-Printer: the printer's beeper (BEL). A file standing in for the
 // printer has none, and its bytes are left alone.
