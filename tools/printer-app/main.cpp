@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -421,6 +422,50 @@ const char* detectFormat(const unsigned char* header, std::size_t size, void*) {
 
 // ---------------------------------------------------------------- system
 
+// A job that was printing when the server stopped without finishing it
+// (killed, crashed, power lost) is in the state file as "processing", and
+// PAPPL 1.3 would restore it so: neither printed nor ended, for ever. Such
+// jobs are put back in the queue (their documents are still in the spool)
+// and printed again from the start. True when there was one.
+bool requeueInterruptedJobs(const std::string& stateFile) {
+  std::string text;
+  if (!readFile(stateFile.c_str(), text)) return false;
+  static const std::string processing = " state=\"5\"";
+  static const std::string pending = " state=\"3\"";
+  bool changed = false;
+  std::size_t line = 0;
+  while (line < text.size()) {
+    const std::size_t end = std::min(text.find('\n', line), text.size());
+    if (text.compare(line, 4, "Job ") == 0) {
+      const std::size_t at = text.find(processing, line);
+      if (at != std::string::npos && at < end) {
+        text.replace(at, processing.size(), pending);
+        changed = true;
+      }
+    }
+    line = end + 1;
+  }
+  if (!changed) return false;
+  const std::string temporary = stateFile + ".requeue";
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), stateFile.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Once the server runs: starts the queues, which PAPPL does not do for
+// jobs it loaded.
+bool startQueues(pappl_system_t* system, void*) {
+  papplSystemIteratePrinters(
+      system, [](pappl_printer_t* printer, void*) { papplPrinterResume(printer); }, nullptr);
+  return false;
+}
+
+
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* data) {
   const std::string spool = optionOr("spool-directory", numOptions, options, defaultSpoolDir());
   const std::string logFile = optionOr("log-file", numOptions, options, "-");
@@ -485,8 +530,10 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
 
   // Printers and their jobs survive a restart through the state file.
   gStateFile = optionOr("state-file", numOptions, options, defaultStateFile());
+  const bool requeued = requeueInterruptedJobs(gStateFile);
   papplSystemLoadState(system, gStateFile.c_str());
   papplSystemSetSaveCallback(system, saveState, nullptr);
+  if (requeued) papplSystemAddTimerCallback(system, time(nullptr), 0, startQueues, nullptr);
   return system;
 }
 
