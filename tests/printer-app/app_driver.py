@@ -897,14 +897,16 @@ def cmd_restart(args):
                 if not any(bytes(r) == want for r in sink.received[1:]):
                     problems.append("job %d is reported completed but was not printed again whole (bytes at the "
                                     "printer per connection: %s)" % (job, [len(r) for r in sink.received]))
-            elif state == 5 and len(sink.received) == 1 and not [p for p in problems if "Duplicate" not in p]:
-                raise Skip("known PAPPL 1.3.1 fault: job %d, printing when the server was killed, is restored "
-                           "as 'processing' and neither printed again nor ended; other problems: %s"
-                           % (job, sorted(set(problems)) or "none"))
             elif state not in JOB_FINISHED:
                 problems.append("job %d stays in state %s after the restart: neither printed again nor failed "
                                 "(%s)" % (job, state, job_attributes(server, job, problems=problems)))
-            check(not problems, "after the restart:\n  " + "\n  ".join(sorted(set(problems))))
+            # PAPPL 1.3.1 keeps job-id and job-name among a restored job's
+            # own attributes and adds them again in every answer about it.
+            known = sorted({p for p in problems if re.search(r'Duplicate "job-(id|name)" attribute', p)})
+            for p in known:
+                print("  known PAPPL 1.3.1 fault, tolerated: %s" % p)
+            problems = sorted(set(problems) - set(known))
+            check(not problems, "after the restart:\n  " + "\n  ".join(problems))
 
             # The printer still prints.
             short = write(os.path.join(work, "short.txt"), "重启之后\n")
