@@ -354,15 +354,9 @@ def cmd_lp(args):
     with running(AppServer(args.app, os.path.join(work, "server"))) as server:
         server.add_printer(device.uri)
         other = write(os.path.join(work, "other.txt"), TEXT.replace("500", "750").replace("王小明", "李华"))
-        try:
-            job = lp(server, other)
-        except Failure as e:
-            # lp names the printer ipp://HOST/printers/NAME, the CUPS
-            # scheduler's path; PAPPL 1.3 serves printers only under
-            # /ipp/print/NAME and answers not-found.
-            if re.search(r"/printers/%s not found" % PRINTER, str(e)):
-                raise Skip("%s\n(lp addresses /printers/%s, a path PAPPL does not serve)" % (e, PRINTER))
-            raise
+        # lp names the queue ipp://HOST/printers/NAME, as the CUPS
+        # scheduler does; the application answers there too.
+        job = lp(server, other)
         expect_printed(args, server, device, job, other, "lp")
 
 
@@ -387,8 +381,10 @@ def cmd_text(args):
         check(device.new_bytes() == b"", "the aborted job wrote to the device")
 
         # Another character outside GB2312 in a second job, then a good one.
-        job = print_file(server, write(os.path.join(work, "bad2.txt"), "喆\n"), "text/plain", "bad-zhe")
-        check(wait_job(server, job).get("job-state") == JOB_ABORTED, "a job with '喆' was not aborted")
+        job = print_file(server, write(os.path.join(work, "bad2.txt"), "好\n喆\n"), "text/plain", "bad-zhe")
+        attrs = wait_job(server, job)
+        check(attrs.get("job-state") == JOB_ABORTED and re.search(r"\bline 2, column 1\b", str(attrs.get("job-state-message"))),
+              "a job with '喆' at line 2, column 1 was not aborted with that place: %s" % attrs)
         check(device.new_bytes() == b"", "the aborted job wrote to the device")
         expect_printed(args, server, device, print_file(server, note, "text/plain", "after-abort"), note,
                        "the job after the aborted ones")
