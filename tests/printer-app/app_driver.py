@@ -5,7 +5,8 @@ a printer with a file: (or socket:) device, jobs from ipptool and CUPS's lp.
   text         a UTF-8 text job from ipptool equals bspp-print's stream; an
                unencodable character aborts its job, the next job prints
   lp           the same from CUPS's lp -h 127.0.0.1:PORT -d NAME
-  pictures     a JPEG and a PWG raster page come out as the picture
+  pictures     a JPEG, and PWG and Apple (URF) raster pages at each offered
+               resolution, come out as the picture at its size and place
   conformance  ipptool's IPP/2.0 suite and the IPP Everywhere printer
                attribute checks
   load         4 clients x 20 text jobs at once: all printed, whole, apart
@@ -441,16 +442,29 @@ def pwg_raster(path, rows, dpi, media, width_pt, height_pt):
     put(476, height)  # ImageBoxBottom
     put(480, 0xFFFFFF)  # AlternatePrimary
     put_str(1732, media)  # PageSizeName
+    write(path, b"RaS2" + bytes(h) + raster_lines(rows))
+
+
+def urf_raster(path, rows, dpi):
+    """One page of 8-bit grey Apple raster (URF), as iOS sends pictures."""
+    import struct
+    width, height = len(rows[0]), len(rows)
+    header = bytes([8, 0, 1, 4]) + bytes(8) + struct.pack(">III", width, height, dpi) + bytes(8)
+    write(path, b"UNIRAST\0" + struct.pack(">I", 1) + header + raster_lines(rows))
+
+
+def raster_lines(rows):
+    """PWG and Apple raster line data: a repeat count, then PackBits."""
     body = bytearray()
     y = 0
-    while y < height:
+    while y < len(rows):
         repeat = 0
-        while y + repeat + 1 < height and rows[y + repeat + 1] == rows[y] and repeat < 255:
+        while y + repeat + 1 < len(rows) and rows[y + repeat + 1] == rows[y] and repeat < 255:
             repeat += 1
         body.append(repeat)
         body += packbits(rows[y])
         y += repeat + 1
-    write(path, b"RaS2" + bytes(h) + bytes(body))
+    return bytes(body)
 
 
 def packbits(row):
@@ -556,23 +570,39 @@ def cmd_pictures(args):
         res = [r["xres"] for r in as_list(printer.get("pwg-raster-document-resolution-supported", []))
                if isinstance(r, dict) and r.get("xres") == r.get("yres") and r.get("units") == "dpi"]
         check(res, "no square pwg-raster-document-resolution-supported in dpi: %s" % printer)
+        streams = {}
         for dpi in res:
-            print_pwg_page(args, server, device, work, dpi)
+            streams["PWG %d dpi" % dpi] = print_raster_page(args, server, device, work, dpi, "image/pwg-raster")
+        # Apple raster (URF), at each resolution the printer lists as RS.
+        urf = [str(v) for v in as_list(printer.get("urf-supported", []))]
+        check("image/urf" in formats and any(v.startswith("RS") for v in urf),
+              "the printer does not take image/urf at a listed resolution: %s %s" % (formats, urf))
+        for dpi in [int(v) for v in next(v for v in urf if v.startswith("RS"))[2:].split("-")]:
+            streams["URF %d dpi" % dpi] = print_raster_page(args, server, device, work, dpi, "image/urf")
+        # Black and white on inch boundaries falls on the same dots of the
+        # 120 x 72 dpi grid whatever the resolution it was sent at.
+        check(len(set(streams.values())) == 1, "the same page sent as %s gave different streams (%s bytes)"
+              % (", ".join(streams), ", ".join(str(len(v)) for v in streams.values())))
 
 
-def print_pwg_page(args, server, device, work, dpi):
+def print_raster_page(args, server, device, work, dpi, fmt):
     ppi = 360
-    what = "PWG raster at %d dpi" % dpi
+    what = "%s at %d dpi" % (fmt, dpi)
     pw, ph = int(8.5 * dpi), 11 * dpi
     shapes = [(1 * dpi, 1 * dpi, 3 * dpi, 2 * dpi),  # 2 x 1 in
               (4 * dpi, 3 * dpi, 5 * dpi, 6 * dpi),  # 1 x 3 in
               (int(1.5 * dpi), 7 * dpi, int(6.5 * dpi), int(7.5 * dpi))]  # 5 x 0.5 in
-    pwg = os.path.join(work, "page-%d.pwg" % dpi)
-    pwg_raster(pwg, picture_pixels(pw, ph, shapes), dpi, "na_letter_8.5x11in", 612, 792)
-    job = print_file(server, pwg, "image/pwg-raster", "picture-pwg-%d" % dpi)
+    name = "page-%d.%s" % (dpi, fmt.split("/")[1])
+    document = os.path.join(work, name)
+    if fmt == "image/urf":
+        urf_raster(document, picture_pixels(pw, ph, shapes), dpi)
+    else:
+        pwg_raster(document, picture_pixels(pw, ph, shapes), dpi, "na_letter_8.5x11in", 612, 792)
+    job = print_file(server, document, fmt, name)
     attrs = wait_job(server, job)
     check(attrs.get("job-state") == JOB_COMPLETED, "%s: the job did not complete: %s" % (what, attrs))
-    stream = write(os.path.join(work, "pwg-%d.prn" % dpi), device.new_bytes())
+    data = device.new_bytes()
+    stream = write(os.path.join(work, name + ".prn"), data)
     pages = render_pages(args, stream)
     check(len(pages) == 1, "%s: %d pages printed, expected 1" % (what, len(pages)))
     page = pages[0]
@@ -600,6 +630,7 @@ def print_pwg_page(args, server, device, work, dpi):
         clear = page.crop((int(x0 * ppi), int(y0 * ppi), int(x1 * ppi), int(y1 * ppi)))
         check(ink_box(clear) is None, "%s: ink where the page is white (%.1f-%.1f in across, %.1f-%.1f down)"
               % (what, x0, x1, y0, y1))
+    return data
 
 
 # ------------------------------------------------------------------ conformance
