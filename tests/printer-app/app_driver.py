@@ -12,6 +12,8 @@ a printer with a file: (or socket:) device, jobs from ipptool and CUPS's lp.
   load         4 clients x 20 text jobs at once: all printed, whole, apart
   restart      a server killed during a job keeps its printer and reports
                the job
+  queues       one job at a time on a printer, and a second printer prints
+               while the first is busy
   web          the web interface's status page names the printer
 
 Each subcommand starts its own server on a free port with a private state
@@ -950,6 +952,45 @@ def cmd_restart(args):
         sink.close()
 
 
+# ------------------------------------------------------------------ queues
+
+def cmd_queues(args):
+    """Each printer prints one job at a time, and one printer's job never
+    waits for another printer's."""
+    work = fresh_dir(args.work)
+    sink = SlowPrinter()
+    device = DeviceFile(os.path.join(work, "device.prn"))
+    long_text = write(os.path.join(work, "long.txt"),
+                      "".join("第 %05d 行: 长作业 %s\n" % (i, "甲乙丙丁戊"[i % 5] * 10) for i in range(12000)))
+    queued_text = write(os.path.join(work, "queued.txt"), "排在长作业之后\n")
+    other_text = write(os.path.join(work, "other.txt"), "另一台打印机\n")
+    want = bspp_stream(args, long_text) + bspp_stream(args, queued_text)
+    server = AppServer(args.app, os.path.join(work, "server"))
+    try:
+        with running(server):
+            server.add_printer(sink.uri, name="stuck")
+            server.add_printer(device.uri)
+            long_job = print_file(server, long_text, "text/plain", "long", printer="stuck")
+            wait_job(server, long_job, states=(5,), timeout=20, printer="stuck")
+            queued = print_file(server, queued_text, "text/plain", "queued", printer="stuck")
+            # The other printer prints while the stuck one is busy.
+            expect_printed(args, server, device, print_file(server, other_text, "text/plain", "other"),
+                           other_text, "a job on a second printer")
+            state = job_attributes(server, queued, printer="stuck").get("job-state")
+            check(state == 3, "job %d, queued behind a job still printing, is in state %s, not pending" % (queued, state))
+            sink.reading.set()
+            for job in (long_job, queued):
+                attrs = wait_job(server, job, printer="stuck")
+                check(attrs.get("job-state") == JOB_COMPLETED, "job %d did not complete: %s" % (job, attrs))
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and len(b"".join(sink.received)) < len(want):
+                time.sleep(0.05)
+            got = b"".join(bytes(r) for r in sink.received)
+            check(got == want, "the stuck printer got its two jobs as %s" % describe_difference(got, want))
+    finally:
+        sink.close()
+
+
 # ------------------------------------------------------------------ web
 
 def cmd_web(args):
@@ -973,7 +1014,7 @@ def cmd_web(args):
 # ------------------------------------------------------------------ main
 
 COMMANDS = {"text": cmd_text, "lp": cmd_lp, "pictures": cmd_pictures, "conformance": cmd_conformance,
-            "load": cmd_load, "restart": cmd_restart, "web": cmd_web}
+            "load": cmd_load, "restart": cmd_restart, "queues": cmd_queues, "web": cmd_web}
 
 
 def main():
