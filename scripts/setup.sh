@@ -13,6 +13,8 @@ packages=(
   lld llvm
   # The printer application and its IPP tests.
   libpappl-dev cups-ipp-utils cups-client
+  # Pictures made and read back by the printer application tests.
+  python3-pil
   # Building and checking the Debian package.
   dpkg-dev
   # Where the kernel runs no 32-bit x86 programs itself (as on this project's

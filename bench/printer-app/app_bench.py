@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Time from submission to the last byte at a file: device, for a one-page
+text job and a one-page picture job sent to bspp-printer-app with ipptool.
+
+  python3 bench/printer-app/app_bench.py --app build/linux/tools/printer-app/bspp-printer-app
+
+Prints the median and best of N runs for each job. The server runs on a
+free loopback port with a private state folder, and is stopped at the end."""
+import argparse, os, signal, socket, statistics, struct, subprocess, tempfile, time, zlib
+
+PRINT_JOB = """{
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR language attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name bench
+  ATTR mimeMediaType document-format $format
+  FILE $filename
+  STATUS successful-ok
+}
+"""
+
+
+def chinese_page():
+    """66 lines of 40 Chinese characters, a full page of the library's text."""
+    chars = [bytes([0xB0 + (i // 94) % 30, 0xA1 + i % 94]).decode("gb2312") for i in range(2640)]
+    return "".join("".join(chars[r * 40:(r + 1) * 40]) + "\n" for r in range(66))
+
+
+def grey_png(path, w, h, dpi):
+    """A diagonal grey ramp with a black frame, w x h pixels at dpi."""
+    rows = []
+    for y in range(h):
+        row = bytearray((x + y) * 255 // (w + h) for x in range(w))
+        if y < 20 or y >= h - 20:
+            row[:] = bytes(w)
+        else:
+            row[:20] = bytes(20)
+            row[-20:] = bytes(20)
+        rows.append(b"\0" + bytes(row))
+    def chunk(t, d):
+        return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d) & 0xFFFFFFFF)
+    ppm = round(dpi / 0.0254)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 0))
+                + chunk(b"pHYs", struct.pack(">IIB", ppm, ppm, 1))
+                + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
+
+
+def time_job(uri, test, path, fmt, device, runs):
+    times = []
+    for _ in range(runs):
+        size = os.path.getsize(device)
+        start = time.perf_counter()
+        subprocess.run(["ipptool", "-d", f"format={fmt}", "-f", path, uri, test], check=True,
+                       stdout=subprocess.DEVNULL)
+        # The job is whole when the device's file stops at a form feed.
+        while True:
+            now = os.path.getsize(device)
+            if now > size:
+                with open(device, "rb") as f:
+                    f.seek(now - 1)
+                    if f.read(1) == b"\f":
+                        break
+            time.sleep(0.0005)
+        times.append((time.perf_counter() - start) * 1000)
+    return times
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--app", required=True)
+    ap.add_argument("--runs", type=int, default=11)
+    a = ap.parse_args()
+    work = tempfile.mkdtemp(prefix="bspp-app-bench-")
+    env = dict(os.environ, TMPDIR=work, HOME=work, XDG_CONFIG_HOME=work)
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    test = os.path.join(work, "print.test")
+    open(test, "w").write(PRINT_JOB)
+    device = os.path.join(work, "device.bin")
+    open(device, "wb").close()
+    text = os.path.join(work, "page.txt")
+    open(text, "w", encoding="utf-8").write(chinese_page())
+    picture = os.path.join(work, "picture.png")
+    grey_png(picture, 1200, 1500, 150)  # 8 x 10 inches
+
+    server = subprocess.Popen(
+        [a.app, "server", "-o", "listen-hostname=127.0.0.1", "-o", f"server-port={port}",
+         "-o", f"state-file={work}/app.state", "-o", f"spool-directory={work}/spool",
+         "-o", f"log-file={work}/app.log", "-o", "log-level=warn"], env=env)
+    try:
+        for _ in range(200):
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        subprocess.run([a.app, "add", "-d", "bench", "-v", f"file://{device}", "-m", "escp9_80"],
+                       env=env, check=True)
+        uri = f"ipp://127.0.0.1:{port}/ipp/print/bench"
+        for name, path, fmt in (("text page (66 lines x 40 Chinese characters)", text, "text/plain"),
+                                ("picture page (PNG 1200x1500 at 150 dpi)", picture, "image/png")):
+            t = time_job(uri, test, path, fmt, device, a.runs)
+            print(f"{name}: median {statistics.median(t):.1f} ms, best {min(t):.1f} ms over {len(t)} runs")
+    finally:
+        server.send_signal(signal.SIGTERM)
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+        subprocess.run(["rm", "-rf", work])
+
+
+if __name__ == "__main__":
+    main()
