@@ -138,6 +138,12 @@ TEST_F(Cli, PrintsToAPortAndReportsOneThatIsMissing) {
 
   EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false));
 
+  // Until the write has ended: returns as soon as the file took it all.
+  spit(path("lp"), "");
+  r = run("--wait forever --port '" + path("lp").string() + "' '" + path("in.txt").string() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false));
+
   r = run("--wait 50 --port '" + path("no-such-lp").string() + "' '" + path("in.txt").string() + "'");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errLines(), 1);

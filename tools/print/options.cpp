@@ -6,12 +6,15 @@ namespace bspp::tools {
 namespace {
 
 std::uint32_t parseWait(const std::string& value) {
+  // The library's own "until the write has ended".
+  if (value == "forever") return 0xFFFFFFFFu;
   if (value.empty() || value.size() > 10 ||
       value.find_first_not_of("0123456789") != std::string::npos) {
-    throw UsageError("--wait takes a number of milliseconds, not \"" + value + "\"");
+    throw UsageError("--wait takes a number of milliseconds or \"forever\", not \"" + value +
+                     "\"");
   }
   const unsigned long long ms = std::stoull(value);
-  if (ms >= 0xFFFFFFFFull) throw UsageError("--wait must be less than 4294967295 ms");
+  if (ms > 0xFFFFFFFFull) throw UsageError("--wait must be at most 4294967295 ms (forever)");
   return static_cast<std::uint32_t>(ms);
 }
 
@@ -131,7 +134,8 @@ std::string helpText(const char* defaultPort) {
          "The job:\n"
          "  -w, --wait MS       milliseconds to give the printer before the single check\n"
          "                      that it took the whole job (default 10000); the call\n"
-         "                      always takes this long when printing\n"
+         "                      always takes this long when printing; \"forever\" (or\n"
+         "                      4294967295) waits until the printer has taken it all\n"
          "                      The job is the file's bytes and then a NUL, unless the\n"
          "                      file ends with one: as a host that passes strlen(text)\n"
          "                      as lastIndex. The last line is then partial, so the page\n"
