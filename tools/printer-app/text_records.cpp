@@ -11,7 +11,6 @@ constexpr int kColumns = 80;
 constexpr char kFormFeed = '\f';
 
 bool isLead(unsigned char b) { return b >= 0xA0; }
-bool isGbByte(unsigned char b) { return b >= 0xA1 && b <= 0xFE; }
 
 // Collects the records of one document.
 class RecordWriter {
@@ -64,8 +63,9 @@ void checkGb2312(std::string_view text) {
       continue;
     }
     if (b < 0x80) continue;
-    const bool pair = i + 1 < text.size() && isGbByte(b) &&
-                      isGbByte(static_cast<unsigned char>(text[i + 1]));
+    // The same rule as bspp-print's --utf8: exactly the codes of GB 2312.
+    const bool pair = i + 1 < text.size() &&
+                      tools::isGb2312Code(b, static_cast<unsigned char>(text[i + 1]));
     if (!pair) {
       char bytes[16];
       if (i + 1 < text.size()) {
