@@ -1,20 +1,13 @@
 #!/usr/bin/env python3
 """Runs the snippets of README.md as a reader would copy them.
 
-A fenced block right after a line `<!-- test: KIND job="TEXT" -->` is taken
-verbatim, built and run; what it sends to the printer port is caught in a
-file and must be exactly the job that `bspp-print` makes of TEXT by default
-(the host convention: the text's bytes, a NUL last, keepPage = 0), and its
-last line must keep every visible character.
-
-  linux    KIND linux-c and linux-python: the C one compiled and linked
-           against libbspp, the Python one run as it is. The library's port
-           is /dev/lp0, fixed: each runs in a private mount namespace
-           (unshare) whose /dev holds a regular file as lp0. Where no such
-           namespace can be made the test is skipped (exit 77).
-  wine     KIND windows-c: compiled with mingw-w64, run under Wine with
-           LPT1 leading to a file, next to bspp.dll; compared with
-           bspp-print.exe run in the same prefix.
+A fenced block right after `<!-- test: KIND job="TEXT" -->` is built and run
+verbatim; what it sends to the printer port must be exactly the job that
+`bspp-print` makes of TEXT by default.
+  linux  linux-c and linux-python, in a private mount namespace (unshare)
+         whose /dev/lp0 is a regular file; skipped (77) where none can be made.
+  wine   windows-c, built with mingw-w64 and run under Wine with LPT1 leading
+         to a file; compared with bspp-print.exe run in the same prefix.
 """
 import argparse
 import os
@@ -24,59 +17,49 @@ import subprocess
 import sys
 import tempfile
 
-SKIP = 77
 MARK = re.compile(r'<!-- test: (\S+) job="([^"]*)" -->\s*\n```(\w+)\n(.*?)\n```', re.S)
+JOB_NAME = "\u5408\u8ba1 job.txt"  # a Chinese file name: Wine's Unicode command line
 
 
-def snippets(readme, kind):
-    with open(readme, encoding="utf-8") as f:
-        found = [(m.group(2), m.group(4) + "\n") for m in MARK.finditer(f.read())
-                 if m.group(1) == kind]
+def snippets(args, kind):
+    with open(args.readme, encoding="utf-8") as f:
+        found = [(m.group(2), m.group(4) + "\n") for m in MARK.finditer(f.read()) if m.group(1) == kind]
     if not found:
-        sys.exit("no snippet marked %r in %s" % (kind, readme))
+        sys.exit("no snippet marked %r in %s" % (kind, args.readme))
     return found
 
 
 def run(argv, cwd, env=None):
-    """Runs argv with its output in files, not pipes: Wine's background
-    processes inherit the handles and would hold a pipe open."""
+    """Output to files, not pipes: Wine's background processes would hold a pipe open."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out,
                               stderr=err, timeout=900).returncode
         out.seek(0)
         err.seek(0)
-        return subprocess.CompletedProcess(argv, code, out.read(), err.read())
+        return code, out.read(), err.read().decode("utf-8", errors="replace")
 
 
-def expected_job(bspp_print, text, work, runner=()):
-    """The job bspp-print makes of `text` by default. The file's name is
-    Chinese, as a user's may be; under Wine that checks the Unicode command
-    line (the tests run there at code page 1252)."""
-    name = "\u5408\u8ba1 job.txt"
-    with open(os.path.join(work, name), "wb") as f:
+def check(what, caught, args, text, work, runner=(), env=None):
+    with open(os.path.join(work, JOB_NAME), "wb") as f:
         f.write(text.encode("gb2312"))
-    out = run(list(runner) + [bspp_print, "-o", "-", name], work, runner_env(runner))
-    if out.returncode != 0:
-        sys.exit("bspp-print failed: %s" % out.stderr.decode(errors="replace"))
-    return out.stdout
-
-
-def check(what, caught, expected, text):
-    if caught != expected:
-        print("FAIL %s: %d bytes reached the port, bspp-print makes %d for %r"
-              % (what, len(caught), len(expected), text))
-        return False
-    # Belt and braces: the last ASCII characters are there and the page is ejected.
-    ascii_tail = text.encode("ascii", "ignore").strip()[-3:]
-    if not caught.endswith(b"\x1b2\r\n\x0c") or ascii_tail not in caught:
-        print("FAIL %s: the job does not end with a form feed after %r" % (what, ascii_tail))
+    code, expected, err = run(list(runner) + [args.bspp_print, "-o", "-", JOB_NAME], work, env)
+    if code != 0 or caught != expected or not caught.endswith(b"\x1b2\r\n\x0c") or b"100" not in caught:
+        print("FAIL %s: %r reached the port, bspp-print makes %r %s" % (what, caught, expected, err))
         return False
     print("ok   %s: %d bytes, as bspp-print makes them" % (what, len(caught)))
     return True
 
 
-# ------------------------------------------------------------------ Linux
+def build(args, code, exe, flags):
+    with open(exe + ".c", "w", encoding="utf-8") as f:
+        f.write(code)
+    cc = subprocess.run([args.cc, "-std=c99", "-Wall", "-Werror", "-I", args.include, exe + ".c",
+                         "-o", exe] + flags, capture_output=True, text=True)
+    print(cc.stderr or "", end="")
+    return cc.returncode == 0
 
+
+# /dev in a private mount namespace, with lp0 a file in "$1".
 NAMESPACE_SCRIPT = r'''
 set -e
 dev="$1"; shift
@@ -84,172 +67,91 @@ for n in null zero full random urandom tty; do
   if [ -e "/dev/$n" ]; then : >"$dev/$n"; mount --bind "/dev/$n" "$dev/$n"; fi
 done
 ln -s /proc/self/fd "$dev/fd"
-ln -s /proc/self/fd/0 "$dev/stdin"; ln -s /proc/self/fd/1 "$dev/stdout"; ln -s /proc/self/fd/2 "$dev/stderr"
+for n in 0:stdin 1:stdout 2:stderr; do ln -s "/proc/self/fd/${n%%:*}" "$dev/${n#*:}"; done
 : >"$dev/lp0"
 mount --rbind "$dev" /dev
 exec "$@"
 '''
 
 
-def namespace_prefix():
-    """The command that runs another in a private mount namespace, or None."""
-    for cmd in (["unshare", "--mount"], ["unshare", "--mount", "--map-root-user"]):
-        try:
-            if subprocess.run(cmd + ["sh", "-c", "mount -t tmpfs none /mnt"],
-                              capture_output=True, timeout=60).returncode == 0:
-                return cmd
-        except (OSError, subprocess.TimeoutExpired):
-            pass
-    return None
-
-
-def run_on_lp0(prefix, work, name, argv, env=None):
-    dev = os.path.join(work, name + "-dev")
-    os.mkdir(dev)
-    r = subprocess.run(prefix + ["sh", "-c", NAMESPACE_SCRIPT, "sh", dev] + argv,
-                       capture_output=True, timeout=600, env=env, cwd=work)
-    if r.returncode != 0:
-        print("FAIL %s exited %d: %s" % (name, r.returncode,
-                                         (r.stdout + r.stderr).decode(errors="replace")))
-        return None
-    with open(os.path.join(dev, "lp0"), "rb") as f:
-        return f.read()
-
-
 def linux(args):
-    prefix = namespace_prefix()
+    prefix = next((cmd for cmd in (["unshare", "--mount"], ["unshare", "--mount", "--map-root-user"])
+                   if subprocess.run(cmd + ["sh", "-c", "mount -t tmpfs none /mnt"],
+                                     capture_output=True, timeout=60).returncode == 0), None)
     if prefix is None:
-        print("skipped: no private mount namespace can be made here (unshare --mount needs "
-              "root or unprivileged user namespaces), so /dev/lp0 cannot be replaced by a file")
-        return SKIP
-    lib = os.path.join(args.lib_dir, "libbspp.so.1")
-    if not os.path.exists(lib):
-        print("FAIL: %s is missing: the snippets load the library by that name" % lib)
-        return 1
+        print("skipped: no private mount namespace here, so /dev/lp0 cannot be a file")
+        return 77
     ok = True
     with tempfile.TemporaryDirectory(prefix="bspp-readme-") as work:
         env = dict(os.environ, LD_LIBRARY_PATH=args.lib_dir)
-        for i, (text, code) in enumerate(snippets(args.readme, "linux-python")):
-            path = os.path.join(work, "snippet%d.py" % i)
-            with open(path, "w", encoding="utf-8") as f:
+        jobs = []
+        for i, (text, code) in enumerate(snippets(args, "linux-python")):
+            with open(os.path.join(work, "s%d.py" % i), "w", encoding="utf-8") as f:
                 f.write(code)
-            caught = run_on_lp0(prefix, work, "python%d" % i, [sys.executable, path], env)
-            ok &= caught is not None and check("Python snippet %d" % i, caught,
-                                               expected_job(args.bspp_print, text, work), text)
-        for i, (text, code) in enumerate(snippets(args.readme, "linux-c")):
-            src = os.path.join(work, "snippet%d.c" % i)
+            jobs.append(("Python snippet %d" % i, text, [sys.executable, f.name]))
+        for i, (text, code) in enumerate(snippets(args, "linux-c")):
             exe = os.path.join(work, "snippet%d" % i)
-            with open(src, "w", encoding="utf-8") as f:
-                f.write(code)
-            cc = subprocess.run([args.cc, "-std=c99", "-Wall", "-Werror", "-I", args.include, src,
-                                 "-o", exe, "-L", args.lib_dir, "-lbspp",
-                                 "-Wl,-rpath," + args.lib_dir], capture_output=True, text=True)
-            if cc.returncode != 0:
-                print("FAIL C snippet %d does not build:\n%s" % (i, cc.stderr))
+            ok &= build(args, code, exe, ["-L", args.lib_dir, "-lbspp", "-Wl,-rpath," + args.lib_dir])
+            jobs.append(("C snippet %d" % i, text, [exe]))
+        for n, (what, text, argv) in enumerate(jobs):
+            dev = os.path.join(work, "dev%d" % n)
+            os.mkdir(dev)
+            code, out, err = run(prefix + ["sh", "-c", NAMESPACE_SCRIPT, "sh", dev] + argv, work, env)
+            if code != 0:
+                print("FAIL %s exited %d: %s%s" % (what, code, out.decode(errors="replace"), err))
                 ok = False
                 continue
-            caught = run_on_lp0(prefix, work, "c%d" % i, [exe])
-            ok &= caught is not None and check("C snippet %d" % i, caught,
-                                               expected_job(args.bspp_print, text, work), text)
+            with open(os.path.join(dev, "lp0"), "rb") as f:
+                ok &= check(what, f.read(), args, text, work)
     return 0 if ok else 1
 
 
-# ------------------------------------------------------------------ Wine
-
-WINE_ENV = {}
-
-
-def runner_env(runner):
-    return WINE_ENV if runner else None
-
-
 def wine(args):
-    # The environment the DLL tests run Wine with, at code page 1252.
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
     import wine_driver  # noqa: E402
-    env = wine_driver.wine_env(args.prefix, "en_US.UTF-8")
-    WINE_ENV.update(env)
+    env = wine_driver.wine_env(args.prefix, "en_US.UTF-8")  # code page 1252, as the DLL tests
     lpt1 = os.path.join(args.prefix, "dosdevices", "lpt1")
     ok = True
     with tempfile.TemporaryDirectory(prefix="bspp-readme-") as work:
         shutil.copy(args.dll, work)
-        for i, (text, code) in enumerate(snippets(args.readme, "windows-c")):
-            src = os.path.join(work, "snippet%d.c" % i)
+        for i, (text, code) in enumerate(snippets(args, "windows-c")):
             exe = os.path.join(work, "snippet%d.exe" % i)
-            with open(src, "w", encoding="utf-8") as f:
-                f.write(code)
-            cc = subprocess.run([args.cc, "-std=c99", "-Wall", "-Werror", "-I", args.include, src,
-                                 "-o", exe, "-static-libgcc"], capture_output=True, text=True)
-            if cc.returncode != 0:
-                print("FAIL Windows C snippet %d does not build:\n%s" % (i, cc.stderr))
-                ok = False
-                continue
+            ok &= build(args, code, exe, ["-static-libgcc"])
             capture = os.path.join(work, "lpt1-%d.bin" % i)
             open(capture, "wb").close()
             if os.path.lexists(lpt1):
                 os.unlink(lpt1)
             os.symlink(capture, lpt1)
             try:
-                r = run(["wine", exe], work, env)
+                status, out, err = run(["wine", exe], work, env)
             finally:
                 os.unlink(lpt1)
-            if r.returncode != 0:
-                print("FAIL Windows C snippet %d exited %d: %s"
-                      % (i, r.returncode, (r.stdout + r.stderr).decode(errors="replace")))
-                ok = False
-                continue
             with open(capture, "rb") as f:
                 caught = f.read()
-            ok &= check("Windows C snippet %d" % i, caught,
-                        expected_job(args.bspp_print, text, work, ["wine"]), text)
-        # A device as the output is written, not replaced by a file.
-        r = run(["wine", args.bspp_print, "-o", "NUL", "\u5408\u8ba1 job.txt"], work, env)
-        if r.returncode != 0 or any(n.upper().startswith("NUL") for n in os.listdir(work)):
-            print("FAIL bspp-print.exe -o NUL: exit %d, %s; folder: %s"
-                  % (r.returncode, r.stderr.decode(errors="replace"), os.listdir(work)))
-            ok = False
-        else:
-            print("ok   bspp-print.exe -o NUL writes the device")
-        # A port that does not exist is named as such.
-        r = run(["wine", args.bspp_print, "--wait", "0", "--port", "LPT2", "\u5408\u8ba1 job.txt"],
-                work, env)
-        said = r.stderr.decode("utf-8", errors="replace")
-        if r.returncode != 1 or "no printer port LPT2" not in said or "--wait" in said:
-            print("FAIL bspp-print.exe --port LPT2: exit %d, %r" % (r.returncode, said))
-            ok = False
-        else:
-            print("ok   bspp-print.exe --port LPT2: %s" % said.strip())
-        # Messages redirected to a file are UTF-8, file names included.
-        r = run(["wine", args.bspp_print, "-o", "NUL", "\u7f3a.txt"], work, env)
-        said = r.stderr.decode("utf-8", errors="replace")
-        if r.returncode != 2 or "cannot open \u7f3a.txt" not in said:
-            print("FAIL bspp-print.exe with a missing Chinese file name: exit %d, %r"
-                  % (r.returncode, said))
-            ok = False
-        else:
-            print("ok   bspp-print.exe names a missing file in UTF-8: %s" % said.strip())
+            if status != 0:
+                print("FAIL Windows C snippet %d exited %d: %s" % (i, status, err))
+            ok &= check("Windows C snippet %d" % i, caught, args, text, work, ["wine"], env) and status == 0
+        # -o NUL writes the device; a missing port and a missing Chinese file
+        # name are named, in UTF-8.
+        for argv, status, said in ((["-o", "NUL", JOB_NAME], 0, ""),
+                                   (["--wait", "0", "--port", "LPT2", JOB_NAME], 1, "no printer port LPT2"),
+                                   (["-o", "NUL", "\u7f3a.txt"], 2, "cannot open \u7f3a.txt")):
+            code, _, err = run(["wine", args.bspp_print] + argv, work, env)
+            stray = [n for n in os.listdir(work) if n.upper().startswith("NUL")]
+            good = code == status and said in err and "--wait" not in err and not stray
+            print("%s bspp-print.exe %s: exit %d, %r %s"
+                  % ("ok  " if good else "FAIL", argv, code, err, stray))
+            ok &= good
     return 0 if ok else 1
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
-    sub = p.add_subparsers(dest="mode", required=True)
-    for name in ("linux", "wine"):
-        s = sub.add_parser(name)
-        s.add_argument("--readme", required=True)
-        s.add_argument("--bspp-print", required=True)
-        s.add_argument("--include", required=True)
-        s.add_argument("--cc", required=True)
-    sub.choices["linux"].add_argument("--lib-dir", required=True)
-    sub.choices["wine"].add_argument("--prefix", required=True)
-    sub.choices["wine"].add_argument("--dll", required=True)
+    p.add_argument("mode", choices=("linux", "wine"))
+    for name in ("--readme", "--bspp-print", "--include", "--cc", "--lib-dir", "--prefix", "--dll"):
+        p.add_argument(name, type=os.path.abspath, required=name not in ("--lib-dir", "--prefix", "--dll"))
     args = p.parse_args()
-    for name in ("readme", "bspp_print", "include", "lib_dir", "prefix", "dll"):
-        if getattr(args, name, None):
-            setattr(args, name, os.path.abspath(getattr(args, name)))
-    if args.mode == "wine":
-        return wine(args)
-    return linux(args)
+    return wine(args) if args.mode == "wine" else linux(args)
 
 
 if __name__ == "__main__":

@@ -61,12 +61,9 @@ class Cli : public ::testing::Test {
   fs::path path(const char* name) const { return dir_ / name; }
 
   // Runs bspp-print with `args` (shell words), standard input from `input`.
-  Outcome run(const std::string& args, const std::string& input = "/dev/null") const {
-    return runAs("", args, input);
-  }
-  // The same, behind `wrapper` (a command that runs another as someone else).
-  Outcome runAs(const std::string& wrapper, const std::string& args,
-                const std::string& input = "/dev/null") const {
+  // `wrapper` is a command that runs another (as someone else, say).
+  Outcome run(const std::string& args, const std::string& input = "/dev/null",
+              const std::string& wrapper = "") const {
     const std::string cmd = wrapper + "'" BSPP_PRINT "' " + args + " <" + input + " >'" +
                             path("stdout").string() + "' 2>'" + path("stderr").string() + "'";
     const int raw = std::system(cmd.c_str());
@@ -108,17 +105,17 @@ TEST_F(Cli, ByDefaultTheLastVisibleCharacterIsPrintedAndThePageEjected) {
   const std::string total = "\xBA\xCF\xBC\xC6 100\xD4\xAA";
   spit(path("total.txt"), total);
   spit(path("hello.txt"), "HELLO");
-  spit(path("ends-in-nul.txt"), std::string("HELLO\0", 6));
-  Outcome r = run("-o - '" + path("hello.txt").string() + "'");
-  EXPECT_EQ(r.out, "HELLO\x1B\x32\r\n\x0C");
-  r = run("--exact -o - '" + path("hello.txt").string() + "'");
-  EXPECT_EQ(r.out, "HELL\x1B\x32\r\n\x0C");  // what --exact asks for: the O is cut
-  r = run("-o - '" + path("ends-in-nul.txt").string() + "'");
-  EXPECT_EQ(r.out, "HELLO\x1B\x32\r\n\x0C");  // no second NUL
-  r = run("-o - '" + path("total.txt").string() + "'");
-  EXPECT_EQ(r.out, composedWithThisPlatform(total + std::string(1, '\0'), false));
+  spit(path("nul.txt"), std::string("HELLO\0", 6));
+  const auto out = [&](const std::string& args, const char* file) {
+    return run(args + " -o - '" + path(file).string() + "'").out;
+  };
+  EXPECT_EQ(out("", "hello.txt"), "HELLO\x1B\x32\r\n\x0C");
+  EXPECT_EQ(out("--exact", "hello.txt"), "HELL\x1B\x32\r\n\x0C");  // what --exact asks for: the O is cut
+  EXPECT_EQ(out("", "nul.txt"), "HELLO\x1B\x32\r\n\x0C");          // no second NUL
+  const std::string t = out("", "total.txt");
+  EXPECT_EQ(t, composedWithThisPlatform(total + '\0', false));
   // 100 whole, and 元's two blank columns are sent: the cut NUL stopped the trim.
-  EXPECT_EQ(r.out.substr(r.out.size() - 16), "\r     100  \x1B\x32\r\n\x0C");
+  EXPECT_EQ(t.substr(t.size() - 16), "\r     100  \x1B\x32\r\n\x0C");
   EXPECT_NE(run("--exact --nul x").err.find("--exact"), std::string::npos);
 }
 
@@ -130,143 +127,106 @@ TEST_F(Cli, TheUtf8SourceOfTheExampleGivesTheSameJob) {
   EXPECT_EQ(a.out, b.out);
 }
 
-TEST_F(Cli, PrintsToAPortAndReportsOneThatIsMissing) {
+TEST_F(Cli, PrintsToAPortAndNamesWhatIsWrongWithOne) {
   spit(path("in.txt"), "HELLO");
   spit(path("lp"), "");
-  Outcome r = run("--wait 0 --port '" + path("lp").string() + "' '" + path("in.txt").string() + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-
-  EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false));
-
-  // Until the write has ended: returns as soon as the file took it all.
-  spit(path("lp"), "");
-  r = run("--wait forever --port '" + path("lp").string() + "' '" + path("in.txt").string() + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false));
-
-  r = run("--wait 50 --port '" + path("no-such-lp").string() + "' '" + path("in.txt").string() + "'");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errLines(), 1);
-  EXPECT_NE(r.err.find("no printer port " + path("no-such-lp").string()), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find("--wait"), std::string::npos) << r.err;
-}
-
-TEST_F(Cli, APortTheUserMayNotWriteIsNamedWithItsGroup) {
-  spit(path("in.txt"), "HELLO");
-  spit(path("lp"), "");
+  const std::string in = " '" + path("in.txt").string() + "'";
+  // --wait forever returns as soon as the file took it all.
+  for (const char* wait : {"0", "forever"}) {
+    ASSERT_EQ(run(std::string("--wait ") + wait + " --port '" + path("lp").string() + "'" + in).status, 0);
+    EXPECT_EQ(slurp(path("lp")), composedWithThisPlatform(std::string("HELLO\0", 6), false)) << wait;
+    spit(path("lp"), "");
+  }
   // Root may write anything: the tool runs as nobody then, on a port that
   // only root and the lp group may write.
   const bool root = ::geteuid() == 0;
+  const group* lp = ::getgrnam("lp");
   ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
   ASSERT_EQ(::chmod(path("lp").c_str(), root ? 0660 : 0440), 0);
-  const group* lp = ::getgrnam("lp");
-  if (root) {
-    ASSERT_NE(lp, nullptr);
-    ASSERT_EQ(::chown(path("lp").c_str(), 0, lp->gr_gid), 0);
-  }
-  const std::string as = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  const Outcome r = runAs(as, "--wait 50 --port '" + path("lp").string() + "' '" +
-                                  path("in.txt").string() + "'");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errLines(), 1) << r.err;
-  EXPECT_NE(r.err.find("permission denied on " + path("lp").string()), std::string::npos) << r.err;
-  if (root) {
-    EXPECT_NE(r.err.find("(is the user in the lp group?)"), std::string::npos) << r.err;
-  }
-  EXPECT_EQ(r.err.find("--wait"), std::string::npos) << r.err;
-  EXPECT_EQ(slurp(path("lp")), "");
-}
-
-TEST_F(Cli, APrinterSlowerThanTheWaitIsToldHowFarItGot) {
+  ASSERT_TRUE(!root || (lp && ::chown(path("lp").c_str(), 0, lp->gr_gid) == 0));
   // A FIFO whose reader takes nothing: the port takes one pipe buffer.
   ASSERT_EQ(::mkfifo(path("slow").c_str(), 0600), 0);
   const int reader = ::open(path("slow").c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
   const int buffer = ::fcntl(reader, F_SETPIPE_SZ, 4096);
   ASSERT_GT(buffer, 0);
-  const std::string job = composedWithThisPlatform(slurp(example("delivery-note.gb2312")) +
-                                                       std::string(1, '\0'), false);
-  const Outcome r = run("--wait 300 --port '" + path("slow").string() + "' " +
-                        example("delivery-note.gb2312"));
+  const std::string note = example("delivery-note.gb2312");
+  const std::size_t job = composedWithThisPlatform(slurp(note) + '\0', false).size();
+  struct Case {
+    std::string args, says, wrapper;
+    bool tellsOfWait;  // only a slow printer is helped by a longer --wait
+  };
+  for (const Case& c : {
+           Case{"--wait 50 --port '" + path("no-such-lp").string() + "'" + in,
+                "no printer port " + path("no-such-lp").string(), "", false},
+           Case{"--wait 50 --port '" + path("lp").string() + "'" + in,
+                "permission denied on " + path("lp").string() +
+                    (root ? " (is the user in the lp group?)" : ""),
+                root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "", false},
+           Case{"--wait 300 --port '" + path("slow").string() + "' " + note,
+                "the printer took " + std::to_string(buffer) + " of " + std::to_string(job) +
+                    " bytes in 300 ms",
+                "", true}}) {
+    const Outcome r = run(c.args, "/dev/null", c.wrapper);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errLines(), 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("--wait") != std::string::npos, c.tellsOfWait) << r.err;
+  }
   ::close(reader);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("the printer took " + std::to_string(buffer) + " of " +
-                       std::to_string(job.size()) + " bytes in 300 ms"),
-            std::string::npos)
-      << r.err;
+  EXPECT_EQ(slurp(path("lp")), "");
 }
 
 TEST_F(Cli, WithoutAChineseFontNothingIsPrintedOrWritten) {
-  // A fontconfig that knows no fonts at all.
-  spit(path("fonts.conf"), "<?xml version=\"1.0\"?>\n<fontconfig><cachedir>" +
-                               path("cache").string() + "</cachedir></fontconfig>\n");
+  spit(path("fonts.conf"), "<fontconfig><cachedir>" + path("cache").string() + "</cachedir></fontconfig>");
   spit(path("total.txt"), "\xBA\xCF\xBC\xC6 100\xD4\xAA");
   spit(path("lp"), "");
-  const std::string env = "env FONTCONFIG_FILE='" + path("fonts.conf").string() + "' ";
-  for (const std::string& where : {"-o '" + path("job.bin").string() + "'",
-                                   "--wait 0 --port '" + path("lp").string() + "'"}) {
-    const Outcome r = runAs(env, where + " '" + path("total.txt").string() + "'");
-    EXPECT_EQ(r.status, 1) << where;
+  const std::string env = "env FONTCONFIG_FILE='" + path("fonts.conf").string() + "' ";  // knows no fonts
+  for (const std::string& to :
+       {"-o '" + path("job.bin").string() + "'", "--port '" + path("lp").string() + "'"}) {
+    const Outcome r = run(to + " '" + path("total.txt").string() + "'", "/dev/null", env);
+    EXPECT_EQ(r.status, 1) << to;
     EXPECT_EQ(r.errLines(), 1) << r.err;
     EXPECT_NE(r.err.find("no Chinese font installed"), std::string::npos) << r.err;
   }
   EXPECT_FALSE(fs::exists(path("job.bin")));
   EXPECT_EQ(slurp(path("lp")), "");
-  // ASCII needs no font.
-  EXPECT_EQ(runAs(env, "-o - '" + path("lp").string() + "'").status, 0);
+  EXPECT_EQ(run("-o - '" + path("lp").string() + "'", "/dev/null", env).status, 0);  // ASCII needs none
 }
 
 TEST_F(Cli, DevicesFifosAndLinksAsOutputs) {
   spit(path("in.txt"), "PAGE ONE\x0CPAGE TWO");
   const std::string in = " '" + path("in.txt").string() + "'";
   const std::string job = composedWithThisPlatform(std::string("PAGE ONE\x0CPAGE TWO\0", 18), false);
-
   // A device node stays a device node, also for a preview of two pages.
-  struct stat before {};
-  ASSERT_EQ(::stat("/dev/null", &before), 0);
   EXPECT_EQ(run("-o /dev/null --preview /dev/null" + in).status, 0);
-  struct stat after {};
-  ASSERT_EQ(::stat("/dev/null", &after), 0);
-  EXPECT_TRUE(S_ISCHR(after.st_mode));
-  EXPECT_EQ(after.st_rdev, before.st_rdev);
+  EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
   EXPECT_FALSE(fs::exists("/dev/null-2"));
-
-  // A FIFO is written into, not replaced.
+  // A FIFO is written into, not replaced; both pages of a preview reach its reader.
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
-  std::string fromFifo;
-  std::thread reader([&] { fromFifo = slurp(path("fifo")); });
-  const Outcome r = run("-o '" + path("fifo").string() + "'" + in);
-  reader.join();
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fromFifo, job);
+  const auto throughFifo = [&](const std::string& args) {
+    std::string got;
+    std::thread reader([&] { got = slurp(path("fifo")); });
+    EXPECT_EQ(run(args + " '" + path("fifo").string() + "'" + in).status, 0) << args;
+    reader.join();
+    return got;
+  };
+  EXPECT_EQ(throughFifo("-o"), job);
+  const std::string pictures = throughFifo("--preview");
+  EXPECT_NE(pictures.find("\x89PNG", pictures.find("\x89PNG") + 1), std::string::npos);
   EXPECT_TRUE(fs::is_fifo(path("fifo")));
-  // Both pages of a preview reach one reader of a FIFO, one after the other.
-  std::string pictures;
-  std::thread viewer([&] { pictures = slurp(path("fifo")); });
-  const Outcome p = run("--preview '" + path("fifo").string() + "'" + in);
-  viewer.join();
-  EXPECT_EQ(p.status, 0) << p.err;
-  std::size_t pngs = 0;
-  for (std::size_t at = pictures.find("\x89PNG"); at != std::string::npos;
-       at = pictures.find("\x89PNG", at + 1)) {
-    ++pngs;
-  }
-  EXPECT_EQ(pngs, 2u);
-
-  // A link stays a link; the file it leads to is replaced, keeping its mode.
+  // A link stays a link; the file it leads to is replaced, keeping its mode,
+  // or made if it is not there yet.
   spit(path("target.bin"), "old");
-  ASSERT_EQ(::chmod(path("target.bin").c_str(), 0640), 0);
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path("target.bin"), mode);
   fs::create_symlink("target.bin", path("link.bin"));
-  EXPECT_EQ(run("-o '" + path("link.bin").string() + "'" + in).status, 0);
-  EXPECT_TRUE(fs::is_symlink(path("link.bin")));
-  EXPECT_EQ(slurp(path("target.bin")), job);
-  EXPECT_EQ(fs::status(path("target.bin")).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  // A link to a file not there yet creates that file.
   fs::create_symlink("new.bin", path("dangling.bin"));
-  EXPECT_EQ(run("-o '" + path("dangling.bin").string() + "'" + in).status, 0);
-  EXPECT_TRUE(fs::is_symlink(path("dangling.bin")));
-  EXPECT_EQ(slurp(path("new.bin")), job);
+  for (const char* link : {"link.bin", "dangling.bin"}) {
+    EXPECT_EQ(run("-o '" + path(link).string() + "'" + in).status, 0);
+    EXPECT_TRUE(fs::is_symlink(path(link)));
+  }
+  EXPECT_EQ(slurp(path("target.bin")) + slurp(path("new.bin")), job + job);
+  EXPECT_EQ(fs::status(path("target.bin")).permissions(), mode);
 }
 
 TEST_F(Cli, UsageAndInputErrorsAreStatus2WithOneLine) {
@@ -335,6 +295,12 @@ TEST_F(Cli, PreviewWritesOnePngPerPageAndStreamsCanBeListed) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\"PAGE ONE\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("form feed"), std::string::npos);
+  // Past --max-pages: a clear error and no picture at all.
+  r = run("--stream --max-pages 1 --preview '" + path("q.png").string() + "' '" +
+          path("job.bin").string() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("more than 1 pages"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(path("q.png")));
 }
 
 }  // namespace

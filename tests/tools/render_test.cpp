@@ -4,19 +4,12 @@
 
 #include <string>
 
+#include "ink_cells.h"
 #include "preview/escp_render.h"
 #include "preview/escp_stream.h"
 
 namespace bspp::preview {
 namespace {
-
-std::string bytes(const char* s, std::size_t n) { return std::string(s, n); }
-
-// Ink anywhere in text column `col` on pin rows [top, top + pins).
-bool inkInCell(const Page& p, int col, int top, int pins = 9, Ink ink = kInk) {
-  return p.any(pixelX(col * kColumnDots), pixelY(top), pixelX((col + 1) * kColumnDots),
-               pixelY(top + pins), ink);
-}
 
 TEST(Render, TextAtTenCharactersPerInchFromTheLeftMargin) {
   const Rendering r = render("A B");
