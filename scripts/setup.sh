@@ -34,8 +34,23 @@ if ((${#missing[@]})); then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror in the middle of a sync serves an index that does not match its
+  # release file; apt then keeps the old one. Try a few times, then go on
+  # with what apt has: the install below says if anything is still missing.
+  for attempt in 1 2 3 4 5; do
+    apt-get update -qq && break
+    echo "setup: apt-get update failed (attempt $attempt); retrying" >&2
+    sleep $((attempt * 10))
+  done
+  for attempt in 1 2 3; do
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null && break
+    if ((attempt == 3)); then
+      echo "setup: could not install ${missing[*]}" >&2
+      exit 1
+    fi
+    sleep 30
+    apt-get update -qq || true
+  done
 fi
 
 # Without the kernel's own 32-bit support, 32-bit x86 programs (wine32) are

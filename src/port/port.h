@@ -7,6 +7,10 @@
 
 namespace bspp {
 
+// The wait (waitMs) that lasts until the write has ended, however long the
+// printer takes: 0xFFFFFFFF, INFINITE to Windows.
+inline constexpr std::uint32_t kWaitUntilWritten = 0xFFFFFFFF;
+
 // Why a call returned false. The C interface reports only the boolean; the
 // tools read the reason to tell the user what went wrong.
 enum class Failure : std::uint8_t {

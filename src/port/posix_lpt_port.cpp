@@ -149,7 +149,7 @@ class PosixPort final : public Port {
     report_.total = stream.size();
     // 0xFFFFFFFF, an endless wait: the call waits for the write to end, and
     // no longer.
-    const bool untilDone = waitMs == kWaitUntilDone;
+    const bool untilDone = waitMs == kWaitUntilWritten;
     const std::int64_t deadline =
         untilDone ? kNoDeadline
                   : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
@@ -164,7 +164,6 @@ class PosixPort final : public Port {
   }
 
  private:
-  static constexpr std::uint32_t kWaitUntilDone = 0xFFFFFFFF;
   static constexpr std::int64_t kNoDeadline = INT64_MAX;
   // Pauses after a device that polled ready still took nothing: they start
   // short and double, since the printer usually frees its buffer soon.

@@ -14,9 +14,7 @@ const char* const kFirstParallelPort = "LPT1";
 
 namespace {
 
-// waitMs that means "until the write has ended", as INFINITE does for the
-// system's own waits (a VB6 host passes -1).
-constexpr std::uint32_t kUntilWritten = INFINITE;
+static_assert(kWaitUntilWritten == INFINITE, "a VB6 host passes -1 for INFINITE");
 // How long a cancelled write is given to end. Some port drivers never end a
 // cancelled write; the call must not hang its host on them.
 constexpr DWORD kCancelWaitMs = 1000;
@@ -96,7 +94,7 @@ class Win32Port final : public Port {
   // still takes its time, except when told to wait for an end that has
   // already come.
   static void waitAnyway(std::uint32_t waitMs) {
-    if (waitMs != kUntilWritten) sys::Sleep(waitMs);
+    if (waitMs != kWaitUntilWritten) sys::Sleep(waitMs);
   }
 
   bool send(const std::string& stream, std::uint32_t waitMs) {
@@ -126,7 +124,7 @@ class Win32Port final : public Port {
     }
 
     // The single check: after the wait, or once the write has ended.
-    const bool untilWritten = waitMs == kUntilWritten;
+    const bool untilWritten = waitMs == kWaitUntilWritten;
     if (!untilWritten) sys::Sleep(waitMs);
     moved = 0;
     if (sys::GetOverlappedResult(port_.get(), &overlapped, &moved, untilWritten ? TRUE : FALSE) !=
