@@ -18,9 +18,7 @@ std::string copyJobText(const char* text, std::int32_t lastIndex) {
 
 std::string composeJob(const std::string& jobText, bool keepPage, DrawSurface& surface) {
   GlyphBander bander(surface);
-  std::string stream;
-  compose(jobText, keepPage, stream, &bander);
-  return stream;
+  return compose(jobText, keepPage, &bander);
 }
 
 namespace {

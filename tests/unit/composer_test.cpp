@@ -14,9 +14,7 @@ using test::bytes;
 using test::kLT;
 
 std::string composed(const std::string& text, bool keepPage, BandWriter* bands = nullptr) {
-  std::string stream;
-  compose(text, keepPage, stream, bands);
-  return stream;
+  return compose(text, keepPage, bands);
 }
 
 // Records what the composer hands to the band writer, and marks the stream

@@ -1,6 +1,8 @@
 // Band records: width, header bytes, bit order, and where they enter the stream.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "api/print_job.h"
 #include "compose/glyph_bander.h"
 #include "fake_surface.h"
@@ -165,6 +167,39 @@ TEST(GlyphBands, EachLineStartsFromAClearRasterAndTextLinesNeverDraw) {
   const std::string band0 = stream.substr(second + 9, 22 * 12);
   EXPECT_EQ(band0.find_first_not_of('\0'), 245u);
   EXPECT_EQ(band0.find_last_not_of('\0'), 260u);
+}
+
+// A job composed in pieces, and taken out piece by piece, is the same stream:
+// also where a line's bands replace the terminator of a line taken out
+// before, and where a blank first line (a stream of one terminator) keeps it.
+TEST(GlyphBands, ComposingInPiecesGivesTheSameStream) {
+  FakeSurface surface([](int dx, int row) { return (dx + row) % 3 == 0; });
+  std::mt19937 rng(2024);
+  const std::string alphabet = bytes(" \0ab\n\xA0\xB0\xA1\xFF");
+  std::vector<std::string> texts = {std::string(80, ' ') + "\xB0\xA1",
+                                    std::string(80, 'x') + "\xB0\xA1" + std::string(78, ' ')};
+  for (int round = 0; round < 400; ++round) {
+    std::string text(rng() % 500, ' ');
+    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    for (bool keep : {false, true}) {
+      GlyphBander bander(surface);
+      LineComposer composer(&bander);
+      std::string pieces;
+      std::size_t at = 0;
+      while (at < text.size()) {
+        const std::size_t n = std::min<std::size_t>(text.size() - at, rng() % 100);
+        composer.add(std::string_view(text).substr(at, n));
+        at += n;
+        if (rng() % 2 == 0) composer.take(pieces);
+      }
+      composer.close(keep);
+      composer.take(pieces);
+      ASSERT_EQ(pieces, composeJob(text, keep, surface)) << "text of " << text.size() << " bytes";
+    }
+  }
 }
 
 }  // namespace
