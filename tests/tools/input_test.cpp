@@ -3,7 +3,10 @@
 
 #include <iconv.h>
 
+#include <random>
+
 #include "text_input.h"
+#include "text_records.h"
 
 namespace bspp::tools {
 namespace {
@@ -96,6 +99,67 @@ TEST(LinesToRecords, RefusesALineWiderThan80Columns) {
   EXPECT_EQ(faultAt([] { linesToRecords("ok\n" + std::string(81, 'x')); }), "2:81");
   // A Chinese character starting in column 79 would make an 81-column line.
   EXPECT_EQ(faultAt([] { linesToRecords(std::string(79, 'x') + "\xB0\xA1"); }), "1:80");
+}
+
+TEST(LinesToRecords, WrapContinuesLongLinesAndGivesFormFeedsARecord) {
+  const auto wrapped = [](std::string_view text) { return linesToRecords(text, LongLines::wrap); };
+  const std::string blank(80, ' ');
+  EXPECT_EQ(wrapped(std::string(81, 'x')), std::string(80, 'x') + "x" + blank.substr(1));
+  // A Chinese character that would start in column 79 moves to the next record whole.
+  EXPECT_EQ(wrapped(std::string(79, 'a') + "\xD6\xD0"),
+            std::string(79, 'a') + " " + "\xD6\xD0" + blank.substr(2));
+  EXPECT_EQ(wrapped("ab\fcd"), "ab" + blank.substr(2) + "\f" + blank.substr(1) + "cd" + blank.substr(2));
+  // Form feeds at the very end are dropped (the job ends with one); a line after them is kept.
+  EXPECT_EQ(wrapped("a\n\f\n\f"), "a" + blank.substr(1));
+  EXPECT_EQ(wrapped("a\n\f\n\n"), "a" + blank.substr(1) + "\f" + blank.substr(1) + blank);
+  // A CR ending the text ends its line, as a CR before a line feed does; any
+  // other CR is a column of its own.
+  EXPECT_EQ(wrapped("x\r"), "x" + blank.substr(1));
+  EXPECT_EQ(wrapped("a\rb\r\r\n"), "a\rb\r" + blank.substr(4));
+  EXPECT_EQ(linesToRecords("x\r"), "x" + blank.substr(1));
+}
+
+// A document read in pieces gives the same bytes, records and faults as read
+// whole, wherever the pieces are cut (inside a character, between CR and LF).
+TEST(TextInPieces, SameBytesRecordsAndFaultsHoweverSplit) {
+  const std::vector<std::string> alphabet = {"a", " ", "\r", "\n", "\r\n", "\f", "\xE4\xB8\xAD" /* 中 */,
+                                             "\xEF\xBB\xBF", "\xE2\x82\xAC" /* € */, "\x95", "\xE4\xB8"};
+  std::mt19937 rng(7);
+  const auto outcome = [](std::string_view text, const std::vector<std::size_t>& cuts, LongLines mode) {
+    std::string gb, records;
+    try {
+      TextDecoder decoder(Encoding::utf8);
+      RecordLayout layout(mode);
+      std::size_t at = 0;
+      for (std::size_t cut : cuts) {
+        std::string piece;
+        decoder.decode(text.substr(at, cut - at), piece);
+        gb += piece;
+        layout.add(piece, records);
+        at = cut;
+      }
+      decoder.finish();
+      layout.finish(records);
+      return records;
+    } catch (const InputError& e) {
+      return std::to_string(e.line()) + ":" + std::to_string(e.column()) + " " + e.what();
+    }
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const std::size_t count = rng() % 120;
+    // Mostly well-formed: a fault, when there is one, comes late.
+    for (std::size_t i = 0; i < count; ++i) text += alphabet[rng() % (round % 3 == 0 ? alphabet.size() : 7)];
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 0; at < text.size();) {
+      at = std::min(text.size(), at + rng() % 5);
+      cuts.push_back(at);
+    }
+    cuts.push_back(text.size());
+    for (LongLines mode : {LongLines::refuse, LongLines::wrap}) {
+      ASSERT_EQ(outcome(text, cuts, mode), outcome(text, {text.size()}, mode)) << "round " << round;
+    }
+  }
 }
 
 TEST(DanglingLeadByte, FindsAFileCutInsideACharacter) {

@@ -21,6 +21,7 @@
 #include "preview/png_writer.h"
 #include "preview/stream_dump.h"
 #include "text_input.h"
+#include "text_records.h"
 
 namespace {
 
@@ -86,7 +87,10 @@ bool jobText(const Options& o, std::string& text) {
   if (o.stream) return true;
   try {
     if (o.utf8) text = bspp::tools::utf8ToGb2312(text);
-    if (o.lines) text = bspp::tools::linesToRecords(text);
+    if (o.lines) {
+      text = bspp::tools::linesToRecords(
+          text, o.wrap ? bspp::tools::LongLines::wrap : bspp::tools::LongLines::refuse);
+    }
   } catch (const bspp::tools::InputError& e) {
     say(displayName(o.input) + ":" + std::to_string(e.line()) + ":" + std::to_string(e.column()) +
         ": " + e.what() + "; nothing printed");
@@ -103,11 +107,7 @@ bool jobText(const Options& o, std::string& text) {
     // strlen(text): the byte a partial last line loses is that NUL. A lead
     // byte at the end first gets the NUL the library would pair it with.
     if (dangling != std::string::npos) text.push_back('\0');
-    const bool endsWithNul =
-        !text.empty() && text.back() == '\0' &&
-        bspp::tools::danglingLeadByte(std::string_view(text).substr(0, text.size() - 1)) ==
-            std::string::npos;
-    if (!endsWithNul) text.push_back('\0');
+    if (!bspp::tools::endsWithOwnNul(text)) text.push_back('\0');
   }
   if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
     say(displayName(o.input) + " is too large for one job");

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "port/port.h"
 #include "preview/escp_render.h"
 
 namespace bspp::tools {
@@ -7,14 +8,14 @@ namespace {
 
 std::uint32_t parseWait(const std::string& value) {
   // The library's own "until the write has ended".
-  if (value == "forever") return 0xFFFFFFFFu;
+  if (value == "forever") return kWaitUntilWritten;
   if (value.empty() || value.size() > 10 ||
       value.find_first_not_of("0123456789") != std::string::npos) {
     throw UsageError("--wait takes a number of milliseconds or \"forever\", not \"" + value +
                      "\"");
   }
   const unsigned long long ms = std::stoull(value);
-  if (ms > 0xFFFFFFFFull) throw UsageError("--wait must be at most 4294967295 ms (forever)");
+  if (ms > kWaitUntilWritten) throw UsageError("--wait must be at most 4294967295 ms (forever)");
   return static_cast<std::uint32_t>(ms);
 }
 
@@ -74,6 +75,7 @@ Options parseOptions(const std::vector<std::string>& args) {
     else if (arg == "--max-pages") o.maxPages = parseMaxPages(value());
     else if (arg == "--utf8") flag(o.utf8);
     else if (arg == "--lines") flag(o.lines);
+    else if (arg == "--wrap") flag(o.wrap);
     else if (arg == "--nul") flag(o.nulGiven);
     else if (arg == "--exact") flag(o.exact);
     else if (arg == "--stream") flag(o.stream);
@@ -95,11 +97,13 @@ Options parseOptions(const std::vector<std::string>& args) {
   if (o.exact && o.nulGiven) {
     throw UsageError("--exact sends the file's bytes as they are; --nul (the default) adds a NUL");
   }
+  if (o.wrap && !o.lines) throw UsageError("--wrap lays out lines: give --lines too");
   if (o.stream) {
     if (o.port) throw UsageError("--stream only lists, previews or copies a stream; it is not sent to a port");
     if (o.utf8 || o.lines || o.exact || o.nulGiven || o.keepPage) {
       throw UsageError(
-          "--utf8, --lines, --exact, --nul and --keep-page shape a text; --stream reads a finished stream");
+          "--utf8, --lines, --wrap, --exact, --nul and --keep-page shape a text; --stream reads a "
+          "finished stream");
     }
     if (!o.output && !o.dump && !o.preview) {
       throw UsageError("--stream needs --dump, --preview or --output");
@@ -151,7 +155,11 @@ std::string helpText(const char* defaultPort) {
          "      --utf8          FILE is UTF-8: convert it to GB2312 first; a character\n"
          "                      outside GB2312 is an error naming its line and column\n"
          "      --lines         FILE has line breaks: pad each line to an 80-column record\n"
-         "                      (a Chinese character takes 2 columns) and drop the breaks\n"
+         "                      (a Chinese character takes 2 columns) and drop the breaks;\n"
+         "                      a wider line is an error\n"
+         "      --wrap          with --lines: continue a wider line in the next record, and\n"
+         "                      give a form feed a record of its own (a new page), as the\n"
+         "                      printer application lays out text\n"
          "      --stream        FILE is a finished job stream (e.g. what reached a port):\n"
          "                      only --dump, --preview and --output apply\n"
          "  -h, --help          this text\n"

@@ -21,6 +21,7 @@ struct Options {
   std::size_t maxPages = 100;         // --preview draws no stream longer
   bool utf8 = false;
   bool lines = false;
+  bool wrap = false;  // --lines continues long lines instead of refusing them
   // The job is the file's bytes exactly. By default a NUL is added as the
   // last byte unless the file ends with one, as a host passing strlen(text)
   // as lastIndex does: the closing rule then cuts the NUL, not a character.

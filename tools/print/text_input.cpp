@@ -9,16 +9,25 @@
 #include <iconv.h>
 #endif
 
+#include "compose/escp.h"
+
 namespace bspp::tools {
 namespace {
-
-constexpr int kRecordColumns = 80;
-constexpr unsigned char kLeadByteMin = 0xA0;
 
 std::string codePoint(char32_t cp) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
   return buf;
+}
+
+std::string hexBytes(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%s%02X", text.empty() ? "" : " ", static_cast<unsigned char>(c));
+    text += buf;
+  }
+  return text;
 }
 
 #ifdef _WIN32
@@ -45,9 +54,9 @@ std::string toCodePage(UINT codePage, char32_t cp) {
 // Code page 936 (GBK) reads the bytes as the library's glyph raster does;
 // 20936 (GB2312 proper, where installed) also maps the few characters for
 // which GB2312 and GBK name different code points for the same code.
-class Converter {
+class TextDecoderConverter {
  public:
-  Converter() : have20936_(IsValidCodePage(20936) != FALSE) {}
+  TextDecoderConverter() : have20936_(IsValidCodePage(20936) != FALSE) {}
   std::string gbk(char32_t cp) const { return toCodePage(936, cp); }
   std::string gb2312(char32_t cp) const { return have20936_ ? toCodePage(20936, cp) : std::string(); }
 
@@ -87,9 +96,9 @@ class Iconv {
 // CP936 (GBK) reads the bytes as the library's glyph raster does; GB2312
 // also maps the few characters for which GB2312 and GBK name different code
 // points for the same code (U+30FB and U+00B7 are both A1 A4).
-class Converter {
+class TextDecoderConverter {
  public:
-  Converter() : gbk_("CP936"), gb2312_("GB2312") {
+  TextDecoderConverter() : gbk_("CP936"), gb2312_("GB2312") {
     if (!gbk_.valid()) throw std::runtime_error("this system's iconv cannot convert to CP936");
   }
   std::string gbk(char32_t cp) { return gbk_.convert(cp); }
@@ -106,7 +115,11 @@ bool isGb2312Pair(const std::string& bytes) {
          isGb2312Code(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1]));
 }
 
+constexpr char32_t kByteOrderMark = 0xFEFF;
+
 }  // namespace
+
+class TextDecoder::Converter : public TextDecoderConverter {};
 
 bool isGb2312Code(unsigned char lead, unsigned char trail) {
   if (lead < 0xA1 || lead > 0xFE || trail < 0xA1 || trail > 0xFE) return false;
@@ -128,88 +141,122 @@ bool isGb2312Code(unsigned char lead, unsigned char trail) {
   return false;
 }
 
-std::string utf8ToGb2312(std::string_view utf8) {
-  Converter converter;
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t line = 1;
-  std::size_t column = 0;
-  std::size_t i = 0;
-  if (utf8.substr(0, 3) == "\xEF\xBB\xBF") i = 3;
-  while (i < utf8.size()) {
-    ++column;
-    const auto b0 = static_cast<unsigned char>(utf8[i]);
-    if (b0 < 0x80) {
-      out.push_back(static_cast<char>(b0));
-      ++i;
-      if (b0 == '\n') {
-        ++line;
-        column = 0;
-      }
-      continue;
-    }
-    // Decode one multi-byte sequence, refusing overlong forms, surrogates
-    // and values past U+10FFFF.
-    int length = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-    char32_t cp = length == 4 ? (b0 & 0x07u) : length == 3 ? (b0 & 0x0Fu) : (b0 & 0x1Fu);
-    bool valid = length != 0 && b0 <= 0xF4 && i + static_cast<std::size_t>(length) <= utf8.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto b = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
-      valid = (b & 0xC0u) == 0x80u;
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (valid) {
-      const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-      valid = cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    }
-    if (!valid) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "0x%02X", b0);
-      throw InputError(line, column, std::string("invalid UTF-8 (byte ") + buf + ")");
-    }
-    std::string bytes = converter.gbk(cp);
-    if (!isGb2312Pair(bytes)) bytes = converter.gb2312(cp);
-    if (!isGb2312Pair(bytes)) {
-      throw InputError(line, column,
-                       "character " + codePoint(cp) + " \"" +
-                           std::string(utf8.substr(i, static_cast<std::size_t>(length))) +
-                           "\" is not in GB2312");
-    }
-    out += bytes;
-    i += static_cast<std::size_t>(length);
-  }
-  return out;
+void CodeSet::add(unsigned char lead, unsigned char trail) {
+  if (isGb2312Code(lead, trail)) codes_.set(static_cast<std::size_t>(lead - 0xA1) * 94 + (trail - 0xA1));
 }
 
-std::string linesToRecords(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
-  std::size_t line = 1;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end == std::string_view::npos) end = text.size();
-    if (end > start && text[end - 1] == '\r') --end;
-    const std::string_view record = text.substr(start, end - start);
+bool CodeSet::has(unsigned char lead, unsigned char trail) const {
+  return isGb2312Code(lead, trail) && codes_.test(static_cast<std::size_t>(lead - 0xA1) * 94 + (trail - 0xA1));
+}
 
-    int columns = 0;
-    std::size_t characters = 0;
-    for (std::size_t j = 0; j < record.size(); ++j) {
-      ++characters;
-      const bool wide = static_cast<unsigned char>(record[j]) >= kLeadByteMin;
-      if (wide) ++j;
-      columns += wide ? 2 : 1;
-      if (columns > kRecordColumns) {
-        throw InputError(line, characters,
-                         "the line is wider than 80 columns (a Chinese character takes 2)");
-      }
+TextDecoder::TextDecoder(Encoding encoding) : encoding_(encoding) {
+  if (encoding_ == Encoding::utf8) converter_ = std::make_unique<Converter>();
+}
+
+TextDecoder::~TextDecoder() = default;
+
+void TextDecoder::decode(std::string_view piece, std::string& out) {
+  for (const char c : piece) {
+    const auto b = static_cast<unsigned char>(c);
+    if (encoding_ == Encoding::utf8) {
+      decodeUtf8(b, out);
+    } else {
+      decodeGb2312(b, out);
     }
-    out += record;
-    out.append(static_cast<std::size_t>(kRecordColumns - columns), ' ');
-    ++line;
-    start = next;
   }
+}
+
+void TextDecoder::finish() {
+  if (pending_.empty()) return;
+  if (encoding_ == Encoding::utf8) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned char>(pending_[0]));
+    fail(std::string("invalid UTF-8 (byte ") + buf + ")");
+  }
+  fail("bytes " + hexBytes(pending_) + " are not a GB2312 character");
+}
+
+void TextDecoder::fail(const std::string& what) const { throw InputError(line_, column_, what); }
+
+void TextDecoder::startCharacter(unsigned char b) {
+  ++column_;
+  if (b == '\n') {
+    ++line_;
+    column_ = 0;
+  }
+}
+
+void TextDecoder::emitPair(unsigned char lead, unsigned char trail, std::string& out) {
+  if (firstDoubleByte_.line == 0) firstDoubleByte_ = {line_, column_};
+  codes_.add(lead, trail);
+  out.push_back(static_cast<char>(lead));
+  out.push_back(static_cast<char>(trail));
+}
+
+void TextDecoder::decodeGb2312(unsigned char b, std::string& out) {
+  if (!pending_.empty()) {
+    const auto lead = static_cast<unsigned char>(pending_[0]);
+    pending_.push_back(static_cast<char>(b));
+    // The same rule as for UTF-8 text: exactly the codes of GB 2312.
+    if (!isGb2312Code(lead, b)) fail("bytes " + hexBytes(pending_) + " are not a GB2312 character");
+    pending_.clear();
+    emitPair(lead, b, out);
+    return;
+  }
+  startCharacter(b);
+  if (b < 0x80) {
+    out.push_back(static_cast<char>(b));
+  } else {
+    pending_.push_back(static_cast<char>(b));
+  }
+}
+
+void TextDecoder::decodeUtf8(unsigned char b, std::string& out) {
+  if (pending_.empty()) {
+    if (b < 0x80) {
+      started_ = true;
+      startCharacter(b);
+      out.push_back(static_cast<char>(b));
+      return;
+    }
+    ++column_;
+    pending_.push_back(static_cast<char>(b));
+    needed_ = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (needed_ == 0 || b > 0xF4) finish();  // a stray continuation or a byte UTF-8 never uses
+    return;
+  }
+  pending_.push_back(static_cast<char>(b));
+  if ((b & 0xC0u) != 0x80u) finish();
+  if (pending_.size() < needed_) return;
+
+  // Decode one multi-byte sequence, refusing overlong forms, surrogates
+  // and values past U+10FFFF.
+  const auto b0 = static_cast<unsigned char>(pending_[0]);
+  char32_t cp = needed_ == 4 ? (b0 & 0x07u) : needed_ == 3 ? (b0 & 0x0Fu) : (b0 & 0x1Fu);
+  for (std::size_t k = 1; k < needed_; ++k) cp = (cp << 6) | (static_cast<unsigned char>(pending_[k]) & 0x3Fu);
+  const char32_t minimum = needed_ == 2 ? 0x80 : needed_ == 3 ? 0x800 : 0x10000;
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) finish();
+
+  if (cp == kByteOrderMark && !started_) {  // dropped, and not counted as a column
+    --column_;
+    pending_.clear();
+    started_ = true;
+    return;
+  }
+  started_ = true;
+  std::string bytes = converter_->gbk(cp);
+  if (!isGb2312Pair(bytes)) bytes = converter_->gb2312(cp);
+  if (!isGb2312Pair(bytes)) fail("character " + codePoint(cp) + " \"" + pending_ + "\" is not in GB2312");
+  pending_.clear();
+  emitPair(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1]), out);
+}
+
+std::string utf8ToGb2312(std::string_view utf8) {
+  TextDecoder decoder(Encoding::utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  decoder.decode(utf8, out);
+  decoder.finish();
   return out;
 }
 
@@ -221,6 +268,11 @@ std::size_t danglingLeadByte(std::string_view text) {
     }
   }
   return std::string_view::npos;
+}
+
+bool endsWithOwnNul(std::string_view text) {
+  return !text.empty() && text.back() == '\0' &&
+         danglingLeadByte(text.substr(0, text.size() - 1)) == std::string_view::npos;
 }
 
 }  // namespace bspp::tools

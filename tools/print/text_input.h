@@ -1,7 +1,12 @@
-// Turning a user's file into the bytes of one job.
+// Turning a user's text into the bytes of one job: the characters that may
+// be printed, and how they are read. Everything here can be fed a document
+// in pieces of any size, so that a text of any length is checked and
+// converted in bounded memory.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,23 +33,89 @@ class InputError : public std::runtime_error {
 // and F8-FE) that are not.
 bool isGb2312Code(unsigned char lead, unsigned char trail);
 
-// Converts UTF-8 text to the bytes the library prints: ASCII stays as it
-// is, every other character must be one of GB 2312's, and becomes its two
-// bytes (isGb2312Code), read back by the library as code page 936 reads
-// them. A leading byte-order mark is dropped. Throws InputError for
-// malformed UTF-8 and for a character outside GB 2312 (also one that only
-// GBK/code page 936 has).
-std::string utf8ToGb2312(std::string_view utf8);
+// Where a character stands in a text: line and column, in characters, from 1.
+struct TextPosition {
+  std::size_t line = 0;
+  std::size_t column = 0;
+};
 
-// Lays text with line breaks (LF or CR LF) out as fixed 80-column records
-// end to end, as the library expects: each line is padded with blanks to 80
-// columns, a double-byte character (lead byte A0 or above) counting two. A
-// final line break adds no record. Throws InputError for a line wider than
-// 80 columns.
-std::string linesToRecords(std::string_view gbText);
+// The double-byte characters a text holds, one bit per code (94 x 94).
+class CodeSet {
+ public:
+  void add(unsigned char lead, unsigned char trail);
+  bool has(unsigned char lead, unsigned char trail) const;
+  bool empty() const { return codes_.none(); }
+  // Calls f(lead, trail) for each code, in order.
+  template <typename F>
+  void forEach(F f) const {
+    for (std::size_t i = 0; i < codes_.size(); ++i) {
+      if (codes_[i]) f(static_cast<unsigned char>(0xA1 + i / 94), static_cast<unsigned char>(0xA1 + i % 94));
+    }
+  }
+
+ private:
+  std::bitset<94 * 94> codes_;
+};
+
+// How a document's characters are written.
+enum class Encoding {
+  utf8,    // ASCII and GB 2312's characters in UTF-8; a leading byte-order mark is dropped
+  gb2312,  // ASCII and GB 2312's two-byte codes (EUC-CN)
+};
+
+// Reads a document, piece by piece, into the bytes the library prints: ASCII
+// stays as it is, every other character must be one of GB 2312's and becomes
+// its two bytes (isGb2312Code), which the library's glyph raster reads back
+// as code page 936 reads them. Throws InputError, naming line and column,
+// for malformed UTF-8, a character outside GB 2312 (also one that only
+// GBK/code page 936 has) or, in GB2312, bytes that are not one of its
+// characters.
+class TextDecoder {
+ public:
+  explicit TextDecoder(Encoding encoding);
+  TextDecoder(const TextDecoder&) = delete;
+  TextDecoder& operator=(const TextDecoder&) = delete;
+  ~TextDecoder();
+
+  // Appends the bytes of the next piece to `out`. A character cut at the
+  // piece's end is finished by the next piece.
+  void decode(std::string_view piece, std::string& out);
+  // The document has ended: throws if it ends inside a character.
+  void finish();
+
+  // Where the first double-byte character was ({0, 0}: none so far).
+  TextPosition firstDoubleByte() const { return firstDoubleByte_; }
+  // Every double-byte character seen so far.
+  const CodeSet& codes() const { return codes_; }
+
+ private:
+  class Converter;
+  void decodeUtf8(unsigned char b, std::string& out);
+  void decodeGb2312(unsigned char b, std::string& out);
+  void startCharacter(unsigned char b);
+  void emitPair(unsigned char lead, unsigned char trail, std::string& out);
+  [[noreturn]] void fail(const std::string& what) const;
+
+  Encoding encoding_;
+  std::unique_ptr<Converter> converter_;  // UTF-8 only
+  std::string pending_;                   // bytes of a character not yet complete
+  std::size_t needed_ = 0;                // its length in bytes
+  std::size_t line_ = 1;
+  std::size_t column_ = 0;                // of the last character started
+  bool started_ = false;                  // anything but a byte-order mark seen
+  TextPosition firstDoubleByte_;
+  CodeSet codes_;
+};
+
+// Converts a whole UTF-8 text (TextDecoder, Encoding::utf8).
+std::string utf8ToGb2312(std::string_view utf8);
 
 // Offset of a lead byte that is the text's last byte (the file was cut in
 // the middle of a character), or npos.
 std::size_t danglingLeadByte(std::string_view gbText);
+
+// True when the job text already ends with a NUL of its own (not the trail
+// byte the library pairs with a lead byte): no closing NUL is added then.
+bool endsWithOwnNul(std::string_view jobText);
 
 }  // namespace bspp::tools
