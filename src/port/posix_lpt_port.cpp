@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "port/held_port.h"
 #include "port/lpt_port.h"
 #include "port/posix_syscalls.h"
 
@@ -128,54 +129,39 @@ Failure openFailure(int error) {
   }
 }
 
-class PosixPort final : public Port {
+// The device, opened exclusively for non-blocking writes, and the rules for
+// writing to it: a printer that is slow, busy or gone.
+class LockedDevice {
  public:
-  explicit PosixPort(const char* device)
+  explicit LockedDevice(const char* device)
       : fd_(sys::open(device, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
     if (fd_.get() < 0) {
-      failWith(openFailure(errno), errno);
+      failWith(opened_, openFailure(errno), errno);
       return;
     }
-    // Exclusive for the whole call: a second opener, in this process or
+    // Exclusive while it is open: a second opener, in this process or
     // another, finds the lock taken.
     if (sys::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       fd_.reset();
-      failWith(error == EWOULDBLOCK ? Failure::portBusy : Failure::deviceError, error);
+      failWith(opened_, error == EWOULDBLOCK ? Failure::portBusy : Failure::deviceError, error);
     }
   }
 
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
-    report_.total = stream.size();
-    // 0xFFFFFFFF, an endless wait: the call waits for the write to end, and
-    // no longer.
-    const bool untilDone = waitMs == kWaitUntilWritten;
-    const std::int64_t deadline =
-        untilDone ? kNoDeadline
-                  : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
-    const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
-    if (!untilDone) {
-      const CancellationWindow window(hold_);
-      sys::sleepUntil(deadline);
-    }
-    fd_.reset();
-    if (complete) report_.failure = Failure::none;
-    return complete;
-  }
+  // Why the device could not be opened, if it could not.
+  const TransferReport& opened() const { return opened_; }
+  bool isOpen() const { return fd_.get() >= 0; }
+  void close() { fd_.reset(); }
+  const CancellationHold& hold() const { return hold_; }
 
- private:
   static constexpr std::int64_t kNoDeadline = INT64_MAX;
-  // Pauses after a device that polled ready still took nothing: they start
-  // short and double, since the printer usually frees its buffer soon.
-  static constexpr std::int64_t kFirstPauseNs = 1000000;
-  static constexpr std::int64_t kLongestPauseNs = 10000000;
 
-  // Writes as much of `stream` as the device takes before `deadline`.
-  // True when every byte went out.
-  bool writeUntil(const std::string& stream, std::int64_t deadline) {
+  // Writes as much of `data` as the device takes before `deadline`, counting
+  // it in `report`, which says why when not every byte went out. True when
+  // every byte went out.
+  bool writeUntil(const char* data, std::size_t left, std::int64_t deadline,
+                  TransferReport& report) {
     SigpipeGuard guard;
-    const char* data = stream.data();
-    std::size_t left = stream.size();
     bool polledReady = false;
     std::int64_t pauseNs = kFirstPauseNs;
     for (;;) {
@@ -185,18 +171,18 @@ class PosixPort final : public Port {
       if (n > 0) {
         data += n;
         left -= static_cast<std::size_t>(n);
-        report_.written += static_cast<std::size_t>(n);
+        report.written += static_cast<std::size_t>(n);
       } else if (error == EPIPE) {
         guard.noteBrokenPipe();
-        return failWith(Failure::deviceError, error);
+        return failWith(report, Failure::deviceError, error);
       } else if (error != 0 && error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
         // EIO: the printer is off line; ENOSPC: out of paper.
-        return failWith(Failure::deviceError, error);
+        return failWith(report, Failure::deviceError, error);
       }
       if (left == 0) return true;
 
       std::int64_t remainingNs = deadline - sys::monotonicNs();
-      if (remainingNs <= 0) return failWith(Failure::timedOut, 0);  // still pending at the check
+      if (remainingNs <= 0) return failWith(report, Failure::timedOut, 0);  // still pending at the check
       if (n > 0 || error == EINTR) {
         polledReady = false;
         pauseNs = kFirstPauseNs;
@@ -226,27 +212,89 @@ class PosixPort final : public Port {
         ready = sys::poll(&pfd, 1, timeoutMs);
         pollError = errno;
       }
-      if (ready < 0 && pollError != EINTR) return failWith(Failure::deviceError, pollError);
+      if (ready < 0 && pollError != EINTR) return failWith(report, Failure::deviceError, pollError);
       polledReady = ready > 0;
     }
   }
 
-  bool failWith(Failure failure, int systemError) {
-    report_.failure = failure;
-    report_.systemError = systemError;
+ private:
+  // Pauses after a device that polled ready still took nothing: they start
+  // short and double, since the printer usually frees its buffer soon.
+  static constexpr std::int64_t kFirstPauseNs = 1000000;
+  static constexpr std::int64_t kLongestPauseNs = 10000000;
+
+  static bool failWith(TransferReport& report, Failure failure, int systemError) {
+    report.failure = failure;
+    report.systemError = systemError;
     return false;
   }
 
-  // Declared first: held off before the device is opened, given back
-  // after it is closed.
+  TransferReport opened_;
+  // Declared before the descriptor: held off before the device is opened,
+  // given back after it is closed.
   CancellationHold hold_;
   UniqueFd fd_;
+};
+
+// The deadline `waitMs` from now; none for the wait that lasts until the
+// write has ended.
+std::int64_t deadlineAfter(std::uint32_t waitMs) {
+  return waitMs == kWaitUntilWritten
+             ? LockedDevice::kNoDeadline
+             : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+}
+
+// The port of one call: the whole stream in one transfer, the wait always
+// taken, the device released before the call returns.
+class PosixPort final : public Port {
+ public:
+  explicit PosixPort(const char* device) : device_(device) { report_ = device_.opened(); }
+
+  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+    report_.total = stream.size();
+    const std::int64_t deadline = deadlineAfter(waitMs);
+    const bool complete =
+        device_.isOpen() && device_.writeUntil(stream.data(), stream.size(), deadline, report_);
+    // The endless wait ends with the write, and no later.
+    if (waitMs != kWaitUntilWritten) {
+      const CancellationWindow window(device_.hold());
+      sys::sleepUntil(deadline);
+    }
+    device_.close();
+    if (complete) report_.failure = Failure::none;
+    return complete;
+  }
+
+ private:
+  LockedDevice device_;
+};
+
+// The port held for many writes, by a program that prints job after job.
+class PosixHeldPort final : public HeldPort {
+ public:
+  explicit PosixHeldPort(const char* device) : device_(device) {}
+
+  const TransferReport& opened() const override { return device_.opened(); }
+
+  TransferReport write(const char* data, std::size_t size, std::uint32_t waitMs) override {
+    TransferReport report = device_.opened();
+    report.total = size;
+    if (device_.isOpen()) device_.writeUntil(data, size, deadlineAfter(waitMs), report);
+    return report;
+  }
+
+ private:
+  LockedDevice device_;
 };
 
 }  // namespace
 
 std::unique_ptr<Port> openPort(const char* device) {
   return std::make_unique<PosixPort>(device);
+}
+
+std::unique_ptr<HeldPort> holdPort(const char* device) {
+  return std::make_unique<PosixHeldPort>(device);
 }
 
 }  // namespace bspp
