@@ -23,6 +23,9 @@ class HeldPort {
   // an error). The report tells how many bytes went out and, when not all
   // of them, why (Failure::timedOut: the printer took no more in time).
   virtual TransferReport write(const char* data, std::size_t size, std::uint32_t waitMs) = 0;
+  // The open device's descriptor, for questions to its driver (the printer's
+  // status); -1 when it is not open.
+  virtual int handle() const = 0;
 };
 
 // Opens and locks `device` for writing, as openPort does. Never fails here:

@@ -151,6 +151,7 @@ class LockedDevice {
   // Why the device could not be opened, if it could not.
   const TransferReport& opened() const { return opened_; }
   bool isOpen() const { return fd_.get() >= 0; }
+  int handle() const { return fd_.get(); }
   void close() { fd_.reset(); }
   const CancellationHold& hold() const { return hold_; }
 
@@ -282,6 +283,8 @@ class PosixHeldPort final : public HeldPort {
     if (device_.isOpen()) device_.writeUntil(data, size, deadlineAfter(waitMs), report);
     return report;
   }
+
+  int handle() const override { return device_.handle(); }
 
  private:
   LockedDevice device_;

@@ -149,7 +149,8 @@ bool CodeSet::has(unsigned char lead, unsigned char trail) const {
   return isGb2312Code(lead, trail) && codes_.test(static_cast<std::size_t>(lead - 0xA1) * 94 + (trail - 0xA1));
 }
 
-TextDecoder::TextDecoder(Encoding encoding) : encoding_(encoding) {
+TextDecoder::TextDecoder(Encoding encoding, OnFault onFault)
+    : encoding_(encoding), onFault_(onFault) {
   if (encoding_ == Encoding::utf8) converter_ = std::make_unique<Converter>();
 }
 
@@ -169,14 +170,26 @@ void TextDecoder::decode(std::string_view piece, std::string& out) {
 void TextDecoder::finish() {
   if (pending_.empty()) return;
   if (encoding_ == Encoding::utf8) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned char>(pending_[0]));
-    fail(std::string("invalid UTF-8 (byte ") + buf + ")");
+    malformedUtf8();
+  } else {
+    fault("bytes " + hexBytes(pending_) + " are not a GB2312 character", true);
   }
-  fail("bytes " + hexBytes(pending_) + " are not a GB2312 character");
 }
 
-void TextDecoder::fail(const std::string& what) const { throw InputError(line_, column_, what); }
+void TextDecoder::malformedUtf8() {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned char>(pending_[0]));
+  fault(std::string("invalid UTF-8 (byte ") + buf + ")", true);
+}
+
+// The character in pending_ cannot be read: stop, or note it and go on
+// after it.
+void TextDecoder::fault(const std::string& what, bool malformed) {
+  if (onFault_ == OnFault::stop) throw InputError(line_, column_, what);
+  if (!firstFault_) firstFault_.emplace(line_, column_, what);
+  if (malformed) wellFormed_ = false;
+  pending_.clear();
+}
 
 void TextDecoder::startCharacter(unsigned char b) {
   ++column_;
@@ -198,7 +211,7 @@ void TextDecoder::decodeGb2312(unsigned char b, std::string& out) {
     const auto lead = static_cast<unsigned char>(pending_[0]);
     pending_.push_back(static_cast<char>(b));
     // The same rule as for UTF-8 text: exactly the codes of GB 2312.
-    if (!isGb2312Code(lead, b)) fail("bytes " + hexBytes(pending_) + " are not a GB2312 character");
+    if (!isGb2312Code(lead, b)) return fault("bytes " + hexBytes(pending_) + " are not a GB2312 character", true);
     pending_.clear();
     emitPair(lead, b, out);
     return;
@@ -222,11 +235,15 @@ void TextDecoder::decodeUtf8(unsigned char b, std::string& out) {
     ++column_;
     pending_.push_back(static_cast<char>(b));
     needed_ = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (needed_ == 0 || b > 0xF4) finish();  // a stray continuation or a byte UTF-8 never uses
+    if (needed_ == 0 || b > 0xF4) malformedUtf8();  // a stray continuation or a byte UTF-8 never uses
     return;
   }
+  if ((b & 0xC0u) != 0x80u) {
+    // The sequence is cut short; the byte that cut it starts afresh.
+    malformedUtf8();
+    return decodeUtf8(b, out);
+  }
   pending_.push_back(static_cast<char>(b));
-  if ((b & 0xC0u) != 0x80u) finish();
   if (pending_.size() < needed_) return;
 
   // Decode one multi-byte sequence, refusing overlong forms, surrogates
@@ -235,7 +252,7 @@ void TextDecoder::decodeUtf8(unsigned char b, std::string& out) {
   char32_t cp = needed_ == 4 ? (b0 & 0x07u) : needed_ == 3 ? (b0 & 0x0Fu) : (b0 & 0x1Fu);
   for (std::size_t k = 1; k < needed_; ++k) cp = (cp << 6) | (static_cast<unsigned char>(pending_[k]) & 0x3Fu);
   const char32_t minimum = needed_ == 2 ? 0x80 : needed_ == 3 ? 0x800 : 0x10000;
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) finish();
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return malformedUtf8();
 
   if (cp == kByteOrderMark && !started_) {  // dropped, and not counted as a column
     --column_;
@@ -246,7 +263,7 @@ void TextDecoder::decodeUtf8(unsigned char b, std::string& out) {
   started_ = true;
   std::string bytes = converter_->gbk(cp);
   if (!isGb2312Pair(bytes)) bytes = converter_->gb2312(cp);
-  if (!isGb2312Pair(bytes)) fail("character " + codePoint(cp) + " \"" + pending_ + "\" is not in GB2312");
+  if (!isGb2312Pair(bytes)) return fault("character " + codePoint(cp) + " \"" + pending_ + "\" is not in GB2312", false);
   pending_.clear();
   emitPair(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1]), out);
 }

@@ -7,6 +7,7 @@
 #include <bitset>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -63,16 +64,21 @@ enum class Encoding {
   gb2312,  // ASCII and GB 2312's two-byte codes (EUC-CN)
 };
 
+// What a decoder does at a fault in the text.
+enum class OnFault {
+  stop,  // throws the InputError
+  note,  // notes the first (firstFault()), skips the character and goes on
+};
+
 // Reads a document, piece by piece, into the bytes the library prints: ASCII
 // stays as it is, every other character must be one of GB 2312's and becomes
 // its two bytes (isGb2312Code), which the library's glyph raster reads back
-// as code page 936 reads them. Throws InputError, naming line and column,
-// for malformed UTF-8, a character outside GB 2312 (also one that only
-// GBK/code page 936 has) or, in GB2312, bytes that are not one of its
-// characters.
+// as code page 936 reads them. A fault, named by line and column, is
+// malformed UTF-8, a character outside GB 2312 (also one that only GBK/code
+// page 936 has) or, in GB2312, bytes that are not one of its characters.
 class TextDecoder {
  public:
-  explicit TextDecoder(Encoding encoding);
+  explicit TextDecoder(Encoding encoding, OnFault onFault = OnFault::stop);
   TextDecoder(const TextDecoder&) = delete;
   TextDecoder& operator=(const TextDecoder&) = delete;
   ~TextDecoder();
@@ -82,6 +88,12 @@ class TextDecoder {
   void decode(std::string_view piece, std::string& out);
   // The document has ended: throws if it ends inside a character.
   void finish();
+
+  // The first fault, with OnFault::note.
+  const std::optional<InputError>& firstFault() const { return firstFault_; }
+  // True while every byte so far was well formed in the encoding (a UTF-8
+  // text whose only faults are characters outside GB 2312 is well formed).
+  bool wellFormed() const { return wellFormed_; }
 
   // Where the first double-byte character was ({0, 0}: none so far).
   TextPosition firstDoubleByte() const { return firstDoubleByte_; }
@@ -94,9 +106,13 @@ class TextDecoder {
   void decodeGb2312(unsigned char b, std::string& out);
   void startCharacter(unsigned char b);
   void emitPair(unsigned char lead, unsigned char trail, std::string& out);
-  [[noreturn]] void fail(const std::string& what) const;
+  void fault(const std::string& what, bool malformed);
+  void malformedUtf8();
 
   Encoding encoding_;
+  OnFault onFault_;
+  std::optional<InputError> firstFault_;
+  bool wellFormed_ = true;
   std::unique_ptr<Converter> converter_;  // UTF-8 only
   std::string pending_;                   // bytes of a character not yet complete
   std::size_t needed_ = 0;                // its length in bytes

@@ -1,34 +1,33 @@
 #include "lp_device.h"
 
-#include <fcntl.h>
 #include <glob.h>
 #include <linux/lp.h>
 #include <pappl/pappl.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
-#include "port/lpt_port.h"
+#include "port/held_port.h"
 
 namespace bspp::printer_app {
 namespace {
 
-// The port's wait that lasts until the write has ended: a slow printer is
-// waited for, one that reports an error (off line, out of paper) ends the
-// write at once with that error.
-constexpr std::uint32_t kUntilWritten = 0xFFFFFFFF;
-// How long another program may hold the port before the job fails.
-constexpr int kBusyRetries = 30;
+// How long one write waits for a printer that takes nothing before it asks
+// whether to stop.
+constexpr std::uint32_t kWriteSliceMs = 250;
+
+thread_local std::function<bool()> tStop;
 
 struct ParallelDevice {
-  std::string path;
-  bspp::Failure lastFailure = bspp::Failure::none;
-  int lastError = 0;  // errno of the last failed write
+  std::unique_ptr<HeldPort> port;
+  Failure lastFailure = Failure::none;
+  int lastError = 0;  // errno behind the last failed write
 };
 
 ParallelDevice* dataOf(pappl_device_t* device) {
@@ -55,35 +54,42 @@ bool listDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
 
 // The device path from "parallel:/dev/lp0" or "parallel:///dev/lp0".
 std::string pathOf(const char* uri) {
-  std::string path = std::strchr(uri, ':') != nullptr ? std::strchr(uri, ':') + 1 : "";
+  const char* colon = std::strchr(uri, ':');
+  std::string path = colon != nullptr ? colon + 1 : "";
   while (path.compare(0, 2, "//") == 0) path.erase(0, 1);
   return path;
 }
 
 bool openDevice(pappl_device_t* device, const char* uri, const char*) {
   const std::string path = pathOf(uri);
-  if (path.compare(0, 5, "/dev/") != 0) {
-    papplDeviceError(device, "'%s' is not a printer port under /dev.", uri);
+  // Only a character device, wherever a link leads: a port is never a file.
+  char resolved[PATH_MAX];
+  struct stat st {};
+  if (::realpath(path.c_str(), resolved) == nullptr || ::stat(resolved, &st) != 0) {
+    papplDeviceError(device, "No printer port %s: %s", path.c_str(), std::strerror(errno));
     return false;
   }
-  // The port itself is opened (exclusively) for each write; here only
-  // whether it can be opened at all is checked, so that a missing or
-  // forbidden port stops the queue with a reason instead of failing jobs.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == EACCES || error == EPERM) {
-      papplDeviceError(device, "Permission denied on %s (is the user in the lp group?)",
-                       path.c_str());
+  if (!S_ISCHR(st.st_mode)) {
+    papplDeviceError(device, "%s is not a printer port (a character device).", path.c_str());
+    return false;
+  }
+  auto d = std::unique_ptr<ParallelDevice>(new (std::nothrow) ParallelDevice);
+  if (!d) return false;
+  // Held, exclusively, until the device is closed: no other program prints
+  // between the pages of a job.
+  d->port = holdPort(resolved);
+  const TransferReport& opened = d->port->opened();
+  if (opened.failure != Failure::none) {
+    if (opened.failure == Failure::permissionDenied) {
+      papplDeviceError(device, "Permission denied on %s (is the user in the lp group?)", path.c_str());
     } else {
-      papplDeviceError(device, "Cannot open %s: %s", path.c_str(), std::strerror(error));
+      papplDeviceError(device, "%s: %s%s%s", path.c_str(), describe(opened.failure),
+                       opened.systemError != 0 ? ": " : "",
+                       opened.systemError != 0 ? std::strerror(opened.systemError) : "");
     }
     return false;
   }
-  ::close(fd);
-  auto* d = new (std::nothrow) ParallelDevice{path};
-  if (d == nullptr) return false;
-  papplDeviceSetData(device, d);
+  papplDeviceSetData(device, d.release());
   return true;
 }
 
@@ -92,30 +98,29 @@ void closeDevice(pappl_device_t* device) {
   papplDeviceSetData(device, nullptr);
 }
 
+// Writes every byte, a slice of time at a time, so that a printer that takes
+// nothing does not hold the job for ever: between slices the job's thread is
+// asked whether to stop (the job was canceled, the server is stopping).
 ssize_t writeDevice(pappl_device_t* device, const void* buffer, std::size_t bytes) {
   ParallelDevice* d = dataOf(device);
   if (d == nullptr) return -1;
-  const std::string data(static_cast<const char*>(buffer), bytes);
-  for (int attempt = 0;; ++attempt) {
-    // Opened exclusively for each write, as the library opens it per call.
-    std::unique_ptr<bspp::Port> port = bspp::openPort(d->path.c_str());
-    if (port->transfer(data, kUntilWritten)) {
-      d->lastFailure = bspp::Failure::none;
-      d->lastError = 0;
-      return static_cast<ssize_t>(bytes);
-    }
-    const bspp::TransferReport r = port->report();
-    d->lastFailure = r.failure == bspp::Failure::none ? bspp::Failure::deviceError : r.failure;
+  const char* data = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  for (;;) {
+    const TransferReport r = d->port->write(data + done, bytes - done, kWriteSliceMs);
+    done += r.written;
+    d->lastFailure = r.failure;
     d->lastError = r.systemError;
-    if (d->lastFailure == bspp::Failure::portBusy && r.written == 0 && attempt < kBusyRetries) {
-      ::sleep(1);
-      continue;
+    if (r.failure == Failure::none) return static_cast<ssize_t>(bytes);
+    if (r.failure != Failure::timedOut) {
+      papplDeviceError(device, "The printer port failed: %s%s%s; it took %zu of %zu bytes",
+                       describe(r.failure), r.systemError != 0 ? ": " : "",
+                       r.systemError != 0 ? std::strerror(r.systemError) : "", done, bytes);
+      break;
     }
-    papplDeviceError(device, "%s: %s%s%s; the printer took %zu of %zu bytes", d->path.c_str(),
-                     bspp::describe(d->lastFailure), r.systemError != 0 ? ": " : "",
-                     r.systemError != 0 ? std::strerror(r.systemError) : "", r.written, bytes);
-    return -1;
+    if (tStop && tStop()) break;
   }
+  return done > 0 ? static_cast<ssize_t>(done) : -1;
 }
 
 // What the port reports about the printer (LPGETSTATUS), and what the last
@@ -124,26 +129,17 @@ pappl_preason_t deviceStatus(pappl_device_t* device) {
   ParallelDevice* d = dataOf(device);
   if (d == nullptr) return PAPPL_PREASON_NONE;
   pappl_preason_t reasons = PAPPL_PREASON_NONE;
-  const int fd = ::open(d->path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    // Busy: another program is printing, which says nothing about paper.
-    if (errno != EBUSY) reasons |= PAPPL_PREASON_OFFLINE;
-  } else {
-    int status = 0;
-    if (::ioctl(fd, LPGETSTATUS, &status) == 0) {
-      if ((status & LP_POUTPA) != 0) reasons |= PAPPL_PREASON_MEDIA_EMPTY;
-      if ((status & LP_PSELECD) == 0) reasons |= PAPPL_PREASON_OFFLINE;
-      if ((status & LP_PERRORP) == 0 && reasons == PAPPL_PREASON_NONE) {
-        reasons |= PAPPL_PREASON_OTHER;
-      }
-    }
-    ::close(fd);
+  int status = 0;
+  if (::ioctl(d->port->handle(), LPGETSTATUS, &status) == 0) {
+    if ((status & LP_POUTPA) != 0) reasons |= PAPPL_PREASON_MEDIA_EMPTY;
+    if ((status & LP_PSELECD) == 0) reasons |= PAPPL_PREASON_OFFLINE;
+    if ((status & LP_PERRORP) == 0 && reasons == PAPPL_PREASON_NONE) reasons |= PAPPL_PREASON_OTHER;
   }
   switch (d->lastFailure) {
-    case bspp::Failure::none: break;
-    case bspp::Failure::timedOut:
-    case bspp::Failure::noSuchPort: reasons |= PAPPL_PREASON_OFFLINE; break;
-    case bspp::Failure::deviceError:
+    case Failure::none: break;
+    case Failure::timedOut:
+    case Failure::noSuchPort: reasons |= PAPPL_PREASON_OFFLINE; break;
+    case Failure::deviceError:
       // The lp driver ends a write with ENOSPC when the paper is out and
       // with EIO when the printer is off line or reports an error.
       if (d->lastError == ENOSPC) {
@@ -160,6 +156,10 @@ pappl_preason_t deviceStatus(pappl_device_t* device) {
 }
 
 }  // namespace
+
+StopWhile::StopWhile(std::function<bool()> stop) : saved_(std::move(tStop)) { tStop = std::move(stop); }
+
+StopWhile::~StopWhile() { tStop = std::move(saved_); }
 
 void addParallelScheme() {
   // PAPPL makes its own schemes (file, socket, usb, ...) when the list is
