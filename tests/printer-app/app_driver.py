@@ -33,8 +33,8 @@ def read(path):
 
 
 class Server:
-    def __init__(self, args, root):
-        self.args, self.root, self.proc = args, root, None
+    def __init__(self, args, root, listen="127.0.0.1"):
+        self.args, self.root, self.proc, self.listen = args, root, None, listen
         self.state, self.log = os.path.join(root, "state"), os.path.join(root, "server.log")
         for d in ("state", "spool", "home", "tmp"):
             os.makedirs(os.path.join(root, d), exist_ok=True)
@@ -50,7 +50,7 @@ class Server:
     def start(self):
         with open(self.log, "ab") as logf:
             self.proc = subprocess.Popen(
-                [self.args.app, "server", "-o", "server-port=%d" % self.port, "-o", "listen-hostname=127.0.0.1",
+                [self.args.app, "server", "-o", "server-port=%d" % self.port, "-o", "listen-hostname=" + self.listen,
                  "-o", "spool-directory=" + os.path.join(self.root, "spool"),
                  "-o", "state-file=" + os.path.join(self.state, "app.state"), "-o", "log-file=" + self.log,
                  "-o", "log-level=debug"], env=self.env, stdin=subprocess.DEVNULL, stdout=logf,
@@ -97,10 +97,10 @@ class Server:
 
 
 @contextlib.contextmanager
-def running(args, device_uri=None):
+def running(args, device_uri=None, listen="127.0.0.1"):
     """A fresh server (with a printer on device_uri) for a with statement; a
     server that died meanwhile fails the test."""
-    server = Server(args, os.path.join(args.work, "server"))
+    server = Server(args, os.path.join(args.work, "server"), listen)
     try:
         server.start()
         if device_uri:
@@ -131,21 +131,26 @@ class Device:
 
 # ------------------------------------------------------------------ IPP
 
-def ipp(uri, operation, attrs="", document=None, problems=None):
-    """One request through ipptool; its response groups as dicts. With a
-    `problems` list, the faults ipptool finds in a successful answer are
-    added to it instead of failing."""
+def ipp(uri, operation, attrs="", document=None, problems=None, user=None, via=(), status="successful-ok"):
+    """One request through ipptool (run through `via`, e.g. in another network
+    namespace, as `user`); its response groups as dicts. With a `problems`
+    list, the faults ipptool finds in a successful answer are added to it
+    instead of failing. With another `status`, the answer's status code is
+    returned instead."""
     test = write(os.path.join(ARGS.work, "request-%d.test" % threading.get_ident()), (
         "{OPERATION %s\nGROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
-        "ATTR name requesting-user-name $user\n%s\n%sSTATUS successful-ok\n}\n")
-        % (operation, attrs, "FILE $filename\n" if document else ""))
-    r = subprocess.run(["ipptool", "-X", "-T", "20"] + (["-f", document] if document else []) + [uri, test],
+        "ATTR name requesting-user-name %s\n%s\n%s%s}\n")
+        % (operation, user or "$user", attrs, "FILE $filename\n" if document else "",
+           "STATUS successful-ok\n" if status == "successful-ok" else ""))
+    r = subprocess.run(list(via) + ["ipptool", "-X", "-T", "20"] + (["-f", document] if document else []) + [uri, test],
                        capture_output=True, timeout=60)
     try:
         result = plistlib.loads(r.stdout)["Tests"][-1]
     except Exception:
         raise Failure("ipptool %s: unreadable output: %s" % (operation, r.stdout[-2000:] + r.stderr))
+    if status != "successful-ok":
+        return result.get("StatusCode")
     if problems is not None and result.get("StatusCode") == "successful-ok":
         problems += result.get("Errors", [])
     elif r.returncode != 0 or not result.get("Successful"):
@@ -511,10 +516,144 @@ def cmd_restart(args):
         sink.listener.close()
 
 
+# ------------------------------------------------------------------ remote
+
+SKIPPED = 77
+
+
+class Namespace:
+    """A client on another address: a network namespace of its own, joined
+    to this one by a veth pair with private addresses; all its traffic goes
+    to those addresses."""
+
+    def __init__(self):
+        n = os.getpid() % 250 + 1
+        self.name, self.host, self.peer = "bspp%d" % os.getpid(), "10.231.%d.1" % n, "10.231.%d.2" % n
+        self.outer, self.inner = "bsh%d" % os.getpid(), "bsc%d" % os.getpid()
+        for cmd in (["ip", "netns", "add", self.name],
+                    ["ip", "link", "add", self.outer, "type", "veth", "peer", "name", self.inner],
+                    ["ip", "link", "set", self.inner, "netns", self.name],
+                    ["ip", "addr", "add", self.host + "/24", "dev", self.outer],
+                    ["ip", "link", "set", self.outer, "up"],
+                    ["ip", "netns", "exec", self.name, "ip", "addr", "add", self.peer + "/24", "dev", self.inner],
+                    ["ip", "netns", "exec", self.name, "ip", "link", "set", self.inner, "up"]):
+            r = subprocess.run(cmd, capture_output=True, text=True)
+            if r.returncode != 0:
+                self.close()
+                raise OSError("%s: %s" % (" ".join(cmd), r.stderr.strip()))
+        self.via = ("ip", "netns", "exec", self.name)
+
+    def http(self, method, url, form=None):
+        """Status and body of one HTTP request made from inside the namespace."""
+        code = ("import sys, urllib.request, urllib.error, urllib.parse, json\n"
+                "a = json.loads(sys.argv[1])\n"
+                "data = urllib.parse.urlencode(a['form']).encode() if a['form'] is not None else None\n"
+                "try:\n  r = urllib.request.urlopen(urllib.request.Request(a['url'], data, method=a['method']), timeout=20)\n"
+                "  print(r.status); sys.stdout.write(r.read().decode('utf-8', 'replace'))\n"
+                "except urllib.error.HTTPError as e:\n  print(e.code)\n")
+        import json
+        r = subprocess.run(list(self.via) + ["/usr/bin/python3", "-c", code,
+                                             json.dumps({"method": method, "url": url, "form": form})],
+                           capture_output=True, text=True, timeout=60)
+        check(r.returncode == 0 and r.stdout, "HTTP %s %s from the namespace failed: %s" % (method, url, r.stderr))
+        status, _, body = r.stdout.partition("\n")
+        return int(status), body
+
+    def close(self):
+        subprocess.run(["ip", "netns", "del", self.name], capture_output=True)
+        subprocess.run(["ip", "link", "del", self.outer], capture_output=True)
+
+
+def local_page(server, path):
+    with urllib.request.urlopen("http://127.0.0.1:%d%s" % (server.port, path), timeout=20) as r:
+        return r.read().decode("utf-8", "replace")
+
+
+def cmd_remote(args):
+    try:
+        ns = Namespace()
+    except OSError as e:
+        print("SKIP: no network namespace can be made here: %s" % e)
+        return SKIPPED
+    device = Device(args)
+    try:
+        with running(args, device.uri, listen="127.0.0.1," + ns.host) as server:
+            local = server.uri()
+            remote = "ipp://%s:%d/ipp/print/%s" % (ns.host, server.port, PRINTER)
+            web = "http://%s:%d" % (ns.host, server.port)
+            note = write(os.path.join(args.work, "note.txt"), TEXT)
+
+            # Printing, and looking, from another address.
+            hold = "ATTR keyword job-hold-until indefinite\nATTR name job-name alices-secret-report"
+            alice = group_with(ipp(remote, "Print-Job", hold + "\nATTR mimeMediaType document-format text/plain",
+                                   note, user="alice", via=ns.via), "job-id")["job-id"]
+            printer = group_with(ipp(remote, "Get-Printer-Attributes", user="bob", via=ns.via), "printer-state")
+            check(printer.get("printer-state") in (3, 4), "a remote client cannot see the printer's state")
+            listed = str(ipp(remote, "Get-Jobs", "ATTR keyword which-jobs all\n" + JOB_ATTRS, user="bob", via=ns.via))
+            check("alices-secret-report" not in listed and "alice" not in listed,
+                  "another address sees other users' job names: %s" % listed)
+            mine = str(ipp(remote, "Get-Jobs", "ATTR keyword which-jobs all\n" + JOB_ATTRS, user="alice", via=ns.via))
+            check("alices-secret-report" in mine, "a remote client does not see its own job's name: %s" % mine)
+            check("alices-secret-report" in str(ipp(local, "Get-Jobs", "ATTR keyword which-jobs all\n" + JOB_ATTRS)),
+                  "the machine itself does not see every job")
+
+            # Another user's job, and the printer, are not a remote client's to manage.
+            job_op = "ATTR integer job-id %d" % alice
+            for op, attrs in (("Cancel-Job", job_op), ("Hold-Job", job_op), ("Release-Job", job_op),
+                              ("Disable-Printer", ""), ("Pause-Printer", ""), ("Hold-New-Jobs", ""),
+                              ("Cancel-Jobs", ""), ("Cancel-My-Jobs", "")):
+                got = ipp(remote, op, attrs, user="bob", via=ns.via, status="any")
+                check(got != "successful-ok", "%s from another address succeeded (%s)" % (op, got))
+            state = wait_job(server, alice, states=(4,), timeout=5)  # still held
+            check(state.get("job-state") == 4, "another user's job changed: %s" % state)
+            check(group_with(ipp(local, "Get-Printer-Attributes"), "printer-is-accepting-jobs")
+                  .get("printer-is-accepting-jobs") is True, "the printer stopped accepting jobs")
+            got = ipp("ipp://%s:%d/ipp/system" % (ns.host, server.port), "Shutdown-All-Printers", user="bob",
+                      via=ns.via, status="any")
+            check(got != "successful-ok" and server.proc.poll() is None, "Shutdown-All-Printers from another address: %s" % got)
+            # Its own job it may release, and the machine itself manages everything.
+            ipp(remote, "Release-Job", job_op, user="alice", via=ns.via)
+            expect_printed(server, device, alice, note, "a job released from another address")
+            ipp(local, "Disable-Printer")
+            ipp(local, "Enable-Printer")
+
+            # The web pages: status for everybody, management for the machine itself.
+            for path in ("/", "/" + PRINTER):
+                code, body = ns.http("GET", web + path)
+                check(code == 200 and PRINTER in body, "GET %s from another address: %d" % (path, code))
+                check("alices-secret-report" not in body, "%s shows other users' job names" % path)
+            for path in ("/addprinter", "/security", "/config", "/logs", "/logfile.txt",
+                         "/%s/delete" % PRINTER, "/%s/config" % PRINTER, "/%s/media" % PRINTER,
+                         "/%s/printing" % PRINTER, "/%s/jobs" % PRINTER, "/%s/cancelall" % PRINTER):
+                code, body = ns.http("GET", web + path)
+                check(code == 403, "GET %s from another address answered %d" % (path, code))
+            token = re.search(r'name="session" value="([^"]+)"', local_page(server, "/addprinter"))
+            check(token, "no session token on the local /addprinter page")
+            target = write(os.path.join(args.work, "target"), b"")
+            for path, form in (("/addprinter", {"printer_name": "evil", "driver_name": "escp9_80",
+                                                "device_uri": "file://" + target}),
+                               ("/security", {"new_password": "owned", "new_password2": "owned"}),
+                               ("/" + PRINTER, {"action": "hold-new-jobs"}),
+                               ("/%s/delete" % PRINTER, {})):
+                form["session"] = token.group(1)
+                code, _ = ns.http("POST", web + path, form)
+                check(code == 403, "POST %s from another address answered %d" % (path, code))
+            check(ipp("ipp://127.0.0.1:%d/ipp/print/evil" % server.port, "Get-Printer-Attributes", status="any")
+                  != "successful-ok", "a remote client added a printer")
+            check(group_with(ipp(local, "Get-Printer-Attributes"), "printer-is-accepting-jobs")
+                  .get("printer-is-accepting-jobs") is True, "the printer holds new jobs")
+            check(read(target) == b"", "a remote client wrote to a file")
+            check("owned" not in local_page(server, "/security"), "the password page changed")
+            check(PRINTER in local_page(server, "/" + PRINTER) and "alices-secret-report" in local_page(
+                server, "/" + PRINTER + "/jobs"), "the machine itself does not see its pages whole")
+    finally:
+        ns.close()
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart"))
+    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote"))
     parser.add_argument("--app", required=True, help="the bspp-printer-app executable")
     parser.add_argument("--bspp-print", required=True, help="the bspp-print executable")
     parser.add_argument("--work", required=True, help="a folder for this test's files (emptied first)")
@@ -522,7 +661,8 @@ def main():
     shutil.rmtree(ARGS.work, ignore_errors=True)
     os.makedirs(ARGS.work)
     try:
-        globals()["cmd_" + ARGS.command](ARGS)
+        if globals()["cmd_" + ARGS.command](ARGS) == SKIPPED:
+            return SKIPPED
     except Failure as e:
         print("FAIL: %s" % e, file=sys.stderr)
         return 1
