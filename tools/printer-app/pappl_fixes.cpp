@@ -238,11 +238,13 @@ class HiddenJobNames {
 constexpr const char* kHidden = "(private)";
 
 // ---------------------------------------------------------------------------
-// 5. Other users' jobs, listed to a client on another address.
+// 5. A job's attributes.
 //
 // PAPPL 1.3.1 shows every job's name and owner to every client. As CUPS
 // does by default, a client on another address sees the names and owners
-// of its own jobs only.
+// of its own jobs only. And a job PAPPL restored from the state answers
+// job-id and job-name twice (they are in the attributes it saved with the
+// job and it adds them again when it loads them): the second is dropped.
 
 bool isPrivateJobAttribute(const char* name) {
   static const char* const kPrivate[] = {"job-name", "job-originating-user-name",
@@ -743,13 +745,19 @@ void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* client, cup
   if (pappls == nullptr) return;
   pappls(job, client, ra);
   orElse(0, [&] {
-    if (client == nullptr || isLocal(client)) return 0;
+    if (client == nullptr) return 0;
     const char* owner = papplJobGetUsername(job);
-    if (owner != nullptr && requester(client) == owner) return 0;
+    const bool hide = !isLocal(client) && (owner == nullptr || requester(client) != owner);
     ipp_t* response = papplClientGetResponse(client);
     std::vector<ipp_attribute_t*> doomed;
+    std::vector<std::string> seen;
     for (ipp_attribute_t* a : lastGroup(response)) {
-      if (ippGetGroupTag(a) == IPP_TAG_JOB && isPrivateJobAttribute(ippGetName(a))) doomed.push_back(a);
+      if (ippGetGroupTag(a) != IPP_TAG_JOB) continue;
+      const std::string name = ippGetName(a);
+      bool twice = false;
+      for (const std::string& n : seen) twice = twice || n == name;
+      seen.push_back(name);
+      if (twice || (hide && isPrivateJobAttribute(name.c_str()))) doomed.push_back(a);
     }
     for (ipp_attribute_t* a : doomed) ippDeleteAttribute(response, a);
     return 0;
