@@ -3,7 +3,7 @@
 printer on a file: (or socket:) device, jobs from ipptool and CUPS's lp. Each
 test (cmd_*) starts its own server on a free port with a private state folder
 (PAPPL puts its local socket in SNAP_COMMON) and stops it however it ends."""
-import argparse, concurrent.futures, contextlib, os, plistlib, re, shutil, signal, socket, struct, subprocess, sys, threading, time
+import argparse, concurrent.futures, contextlib, os, plistlib, re, shutil, signal, socket, struct, subprocess, sys, threading, time, zlib
 import urllib.request
 
 CUPS_TESTS = "/usr/share/cups/ipptool"
@@ -131,7 +131,8 @@ class Device:
 
 # ------------------------------------------------------------------ IPP
 
-def ipp(uri, operation, attrs="", document=None, problems=None, user=None, via=(), status="successful-ok"):
+def ipp(uri, operation, attrs="", document=None, problems=None, user=None, via=(), status="successful-ok",
+        compression=None):
     """One request through ipptool (run through `via`, e.g. in another network
     namespace, as `user`); its response groups as dicts. With a `problems`
     list, the faults ipptool finds in a successful answer are added to it
@@ -141,7 +142,8 @@ def ipp(uri, operation, attrs="", document=None, problems=None, user=None, via=(
         "{OPERATION %s\nGROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
         "ATTR name requesting-user-name %s\n%s\n%s%s}\n")
-        % (operation, user or "$user", attrs, "FILE $filename\n" if document else "",
+        % (operation, user or "$user", attrs,
+           ("COMPRESSION %s\n" % compression if compression else "") + ("FILE $filename\n" if document else ""),
            "STATUS successful-ok\n" if status == "successful-ok" else ""))
     r = subprocess.run(list(via) + ["ipptool", "-X", "-T", "20"] + (["-f", document] if document else []) + [uri, test],
                        capture_output=True, timeout=60)
@@ -601,6 +603,89 @@ def cmd_statekill(args):
                   "round %d: the location is %r" % (round, location))
 
 
+# ------------------------------------------------------------------ hostile documents
+
+def raw_ipp(server, operation, attrs, document=b""):
+    """One IPP request built by hand (operation attributes as (tag, name,
+    value) triples), sent over HTTP; the HTTP status and the job-id
+    answered, or None when the server closed the connection."""
+    import http.client
+    body = bytearray(struct.pack(">BBHI", 2, 0, operation, 1) + b"\x01")
+    for tag, name, value in [(0x47, "attributes-charset", b"utf-8"), (0x48, "attributes-natural-language", b"en"),
+                             (0x45, "printer-uri", server.uri().encode())] + list(attrs):
+        body += struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(value) & 0xFFFF) + value
+    body += b"\x03" + document
+    headers = {"Content-Type": "application/ipp"}
+    conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
+    try:
+        conn.request("POST", "/ipp/print/" + PRINTER, bytes(body), headers)
+        response = conn.getresponse()
+        answer = response.read()
+        at = answer.find(b"\x00\x06job-id\x00\x04")
+        return response.status, struct.unpack(">i", answer[at + 12:at + 16])[0] if at >= 0 else None
+    except (OSError, http.client.HTTPException):
+        return None, None
+    finally:
+        conn.close()
+
+
+def peak_memory_mib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+
+
+def cmd_hostile(args):
+    """Documents that lie, are cut short or are huge: each ends printed or
+    aborted with a message, the next job prints, and memory stays bounded."""
+    device = Device(args)
+    with running(args, device.uri) as server:
+        short = write(os.path.join(args.work, "short.txt"), "下一个作业\n")
+
+        def next_job_prints(after):
+            start = time.monotonic()
+            attrs = wait_job(server, print_file(server, short, "text/plain"), timeout=60)
+            check(attrs.get("job-state") == COMPLETED, "after %s the next job did not print: %s" % (after, attrs))
+            check(time.monotonic() - start < 10, "after %s the next job took %.1f s" % (after, time.monotonic() - start))
+            device.new_bytes()
+
+        # Text of any size is composed and sent a piece at a time.
+        newlines = write(os.path.join(args.work, "newlines.txt"), b"\n" * (4 << 20))
+        attrs = wait_job(server, print_file(server, newlines, "text/plain"), timeout=120)
+        check(attrs.get("job-state") == COMPLETED, "4 MB of line breaks did not print: %s" % attrs)
+        check(len(device.new_bytes()) == (4 << 20) * 4 + 5, "4 MB of line breaks printed wrong")
+        bomb = os.path.join(args.work, "bomb.txt.gz")
+        with open(bomb, "wb") as f:
+            z = zlib.compressobj(9, zlib.DEFLATED, 31)
+            for _ in range(64):
+                f.write(z.compress(b"a" * (1 << 20)))
+            f.write(z.flush())
+        job = group_with(ipp(server.uri(), "Print-Job", "ATTR mimeMediaType document-format text/plain\n"
+                             "ATTR keyword compression gzip", bomb), "job-id")["job-id"]
+        attrs = wait_job(server, job, timeout=120)
+        check(attrs.get("job-state") == COMPLETED, "a 64 MB text sent gzip-compressed did not print: %s" % attrs)
+        check(len(device.new_bytes()) > 64 << 20, "the 64 MB text did not reach the printer whole")
+        next_job_prints("a gzip-compressed 64 MB text")
+
+        # A request with a 10 MB attribute is refused whole; nothing of it is kept.
+        status, _ = raw_ipp(server, 0x0002, [(0x42, "requesting-user-name", b"mallory"),
+                                          (0x42, "job-name", b"x" * (10 << 20)),
+                                          (0x49, "document-format", b"text/plain")], b"hello\n")
+        check(status != 200, "a request with a 10 MB attribute was accepted")
+        next_job_prints("a 10 MB attribute")
+
+        # Bytes that are neither text nor a picture say so.
+        garbage = write(os.path.join(args.work, "garbage.bin"), bytes(range(256)) * 64)
+        attrs = wait_job(server, print_file(server, garbage, "application/octet-stream"))
+        check(attrs.get("job-state") == ABORTED and "neither text" in str(attrs.get("job-state-message")),
+              "an unknown document was not aborted with a message: %s" % attrs)
+        check(device.new_bytes() == b"", "the unknown document reached the printer")
+        next_job_prints("an unknown document")
+
+        peak = peak_memory_mib(server.proc.pid)
+        print("server peak memory: %.0f MiB" % peak)
+        check(peak < 200, "the server's memory peaked at %.0f MiB" % peak)
+
+
 # ------------------------------------------------------------------ remote
 
 SKIPPED = 77
@@ -738,7 +823,7 @@ def cmd_remote(args):
 def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill"))
+    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile"))
     parser.add_argument("--app", required=True, help="the bspp-printer-app executable")
     parser.add_argument("--bspp-print", required=True, help="the bspp-print executable")
     parser.add_argument("--work", required=True, help="a folder for this test's files (emptied first)")

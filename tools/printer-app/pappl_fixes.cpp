@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
+
 #include "callback.h"
 
 // PAPPL 1.3.1's own functions that the workarounds call or stand in for;
@@ -317,19 +319,42 @@ void fixPrinterAttributes(ipp_t* response) {
 }
 
 // ---------------------------------------------------------------------------
-// 7. Raster documents are spooled like any other.
+// 7. Documents spooled whole and plain.
 //
 // PAPPL 1.3.1 prints a PWG or Apple raster document while the client sends
 // it, in the client's thread: a slow client holds the printer as long as it
 // likes, the job runs beside the one-job-at-a-time turn of workaround 1,
 // and a raster job sent while another job prints is refused with
-// server-error-busy and left aborted. Here a raster document is received
-// into the spool like any other and printed in its turn, by the
-// application's own raster filter.
+// server-error-busy and left aborted. And it offers compression (gzip,
+// deflate), but to inflate a document it switches on the HTTP connection's
+// content coding after the request has been read, which CUPS 2.4 then
+// fails to read ("Unable to read print file"). Here PAPPL's switch
+// (httpSetField of Content-Encoding while a request is received) is left
+// undone, and a raster document, or a compressed one, is received into the
+// spool (inflated, up to kMaxDocument) and printed in its turn like any
+// other.
 
-bool isStreamedRaster(const char* format) {
-  return format != nullptr &&
-         (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0);
+constexpr std::size_t kMaxDocument = std::size_t{1} << 30;
+
+// How the document comes compressed: the request's "compression", or the
+// HTTP Content-Encoding a client sent; nullptr when it does not.
+const char* compressionOf(pappl_client_t* client) {
+  ipp_attribute_t* attribute =
+      ippFindAttribute(papplClientGetRequest(client), "compression", IPP_TAG_KEYWORD);
+  const char* compression = attribute != nullptr ? ippGetString(attribute, 0, nullptr) : nullptr;
+  if (compression == nullptr || std::strcmp(compression, "none") == 0) {
+    compression = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_CONTENT_ENCODING);
+  }
+  if (compression == nullptr) return nullptr;
+  if (std::strcmp(compression, "gzip") == 0 || std::strcmp(compression, "x-gzip") == 0) return "gzip";
+  if (std::strcmp(compression, "deflate") == 0) return "deflate";
+  return nullptr;
+}
+
+bool spooledHere(pappl_client_t* client, const char* format) {
+  return (format != nullptr &&
+          (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0)) ||
+         compressionOf(client) != nullptr;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -343,10 +368,67 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// The document's bytes from the client into `fd`, inflated when they came
+// compressed. nullptr when all went well, else why not.
+const char* receive(http_t* http, int fd, const char* compression) {
+  struct Inflater {
+    z_stream z{};
+    bool open = false;
+    ~Inflater() {
+      if (open) inflateEnd(&z);
+    }
+  } inflater;
+  bool compressed = compression != nullptr;
+  bool first = true;
+  std::size_t total = 0;
+  std::vector<char> in(64 * 1024), out(256 * 1024);
+  for (;;) {
+    const ssize_t n = httpRead2(http, in.data(), in.size());
+    if (n < 0) return "Unable to read the print file.";
+    if (n == 0) break;
+    if (first && compressed) {
+      first = false;
+      const auto b0 = static_cast<unsigned char>(in[0]);
+      const bool gzip = std::strcmp(compression, "gzip") == 0;
+      // Data a client's HTTP layer already inflated is taken as it is.
+      compressed = gzip ? n >= 2 && b0 == 0x1F && static_cast<unsigned char>(in[1]) == 0x8B : true;
+      if (compressed) {
+        // gzip; deflate as raw DEFLATE or, as some clients send it, zlib.
+        const int bits = gzip ? 16 + MAX_WBITS : (b0 & 0x0F) == 8 ? MAX_WBITS : -MAX_WBITS;
+        if (inflateInit2(&inflater.z, bits) != Z_OK) return "The server ran out of memory.";
+        inflater.open = true;
+      }
+    }
+    if (!compressed) {
+      total += static_cast<std::size_t>(n);
+      if (total > kMaxDocument) return "The document is larger than 1 GiB.";
+      if (!writeAll(fd, in.data(), static_cast<std::size_t>(n))) return "Unable to write the print file.";
+      continue;
+    }
+    inflater.z.next_in = reinterpret_cast<Bytef*>(in.data());
+    inflater.z.avail_in = static_cast<uInt>(n);
+    while (inflater.z.avail_in > 0) {
+      inflater.z.next_out = reinterpret_cast<Bytef*>(out.data());
+      inflater.z.avail_out = static_cast<uInt>(out.size());
+      const int status = inflate(&inflater.z, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+        return "The compressed document is damaged.";
+      }
+      const std::size_t made = out.size() - inflater.z.avail_out;
+      total += made;
+      if (total > kMaxDocument) return "The document is larger than 1 GiB.";
+      if (!writeAll(fd, out.data(), made)) return "Unable to write the print file.";
+      if (status == Z_STREAM_END) break;  // anything after the stream is dropped
+      if (made == 0 && status == Z_BUF_ERROR) break;
+    }
+  }
+  return nullptr;
+}
+
 // The job cannot be received: the client is told, the job ends.
 void abandon(pappl_client_t* client, pappl_job_t* job, const char* why) {
   _papplClientFlushDocumentData(client);
-  papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL, "%s", why);
+  papplClientRespondIPP(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_ERROR, "%s", why);
   papplJobCancel(job);
 }
 
@@ -368,26 +450,18 @@ void respondWithJob(pappl_client_t* client, pappl_job_t* job) {
                 static_cast<int>(reasons.size()), nullptr, reasons.data());
 }
 
-void spoolRaster(pappl_client_t* client, pappl_job_t* job) {
+void spool(pappl_client_t* client, pappl_job_t* job) {
   char filename[1024];
   const int fd = papplJobOpenFile(job, filename, sizeof filename, nullptr, nullptr, "w");
   if (fd < 0) return abandon(client, job, "Unable to create the print file.");
-  http_t* http = papplClientGetHTTP(client);
-  std::vector<char> buffer(64 * 1024);
-  ssize_t n = 0;
-  bool written = true;
-  while ((n = httpRead2(http, buffer.data(), buffer.size())) > 0) {
-    if (!writeAll(fd, buffer.data(), static_cast<std::size_t>(n))) {
-      written = false;
-      break;
-    }
-  }
-  const bool closed = ::close(fd) == 0;
-  if (n < 0 || !written || !closed) {
+  const char* fault = receive(papplClientGetHTTP(client), fd, compressionOf(client));
+  if (::close(fd) != 0 && fault == nullptr) fault = "Unable to write the print file.";
+  if (fault != nullptr) {
     ::unlink(filename);
-    return abandon(client, job, n < 0 ? "Unable to read the print file." : "Unable to write the print file.");
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", fault);
+    return abandon(client, job, fault);
   }
-  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Spooled the raster document as \"%s\".", filename);
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Spooled the document as \"%s\".", filename);
   _papplJobSubmitFile(job, filename);
   respondWithJob(client, job);
 }
@@ -777,19 +851,31 @@ void _papplPrinterCopyAttributesNoLock(pappl_printer_t* printer, pappl_client_t*
   });
 }
 
-// 7. Raster documents are spooled like any other.
+// 7. Documents spooled whole and plain.
 void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
   using Copy = void (*)(pappl_client_t*, pappl_job_t*);
   static const auto pappls = theirs<Copy>("_papplJobCopyDocumentData");
-  if (!isStreamedRaster(papplJobGetFormat(job))) {
+  if (!spooledHere(client, papplJobGetFormat(job))) {
     if (pappls != nullptr) pappls(client, job);
     return;
   }
   const bool done = orElse(false, [&] {
-    spoolRaster(client, job);
+    spool(client, job);
     return true;
   });
   if (!done) abandon(client, job, "The server ran out of memory.");
+}
+
+// 7. Documents spooled whole and plain: the compressed ones inflated here.
+void httpSetField(http_t* http, http_field_t field, const char* value) {
+  using Set = void (*)(http_t*, http_field_t, const char*);
+  static const auto cups = theirs<Set>("httpSetField");
+  if (cups == nullptr) return;
+  if (field == HTTP_FIELD_CONTENT_ENCODING && http != nullptr &&
+      httpGetState(http) == HTTP_STATE_POST_RECV) {
+    return;
+  }
+  cups(http, field, value);
 }
 
 // 8. The size of a request.
@@ -851,8 +937,9 @@ void serverCreated(pappl_system_t* system, const std::string& stateFile) {
        reinterpret_cast<void*>(&_papplJobCopyAttributesNoLock)},
       {"_papplPrinterCopyAttributesNoLock", "printer attributes",
        reinterpret_cast<void*>(&_papplPrinterCopyAttributesNoLock)},
-      {"_papplJobCopyDocumentData", "raster documents spooled",
+      {"_papplJobCopyDocumentData", "documents spooled whole and plain",
        reinterpret_cast<void*>(&_papplJobCopyDocumentData)},
+      {"httpSetField", "documents spooled whole and plain", reinterpret_cast<void*>(&httpSetField)},
       {"ippRead", "request size", reinterpret_cast<void*>(&ippRead)},
       {"ippReadIO", "request size", reinterpret_cast<void*>(&ippReadIO)},
   });
