@@ -207,7 +207,15 @@ TEXT = ("送货单  No. 2026-1209\n\n品名: 螺丝钉 M4x20      数量: 500 �
 
 def cmd_clients(args):
     device = Device(args)
-    with running(args, device.uri) as server:
+    with running(args) as server:
+        # Before there is a printer: the server's state is dated today, and
+        # asking for a printer that does not exist is an error.
+        r = server.client("status")
+        check(r.returncode == 0 and time.strftime("%Y") in r.stdout and "1970" not in r.stdout,
+              "status without printers: %s%s" % (r.stdout, r.stderr))
+        r = server.client("jobs", "-d", "missing")
+        check(r.returncode != 0 and "not found" in r.stderr, "jobs -d missing: %d %s" % (r.returncode, r.stderr))
+        server.add_printer(device.uri)
         note = write(os.path.join(args.work, "note.txt"), TEXT)
         expect_printed(server, device, print_file(server, note, "text/plain"), note, "ipptool Print-Job")
 

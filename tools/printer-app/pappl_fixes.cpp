@@ -671,6 +671,29 @@ bool everySecond(pappl_system_t* system, void*) {
 // look there, so that a private instance (a test's) stays apart.
 
 // ---------------------------------------------------------------------------
+// 13. Sub-commands that fail in silence.
+//
+// PAPPL 1.3.1's "jobs" sub-command prints nothing and ends with status 0
+// when the server refuses its request (a printer that does not exist):
+// here it names the error and ends with status 1.
+
+// ---------------------------------------------------------------------------
+// 14. The system's state-change time.
+//
+// PAPPL 1.3.1 answers the newest state change of the system's printers as
+// the system's (system-state-change-date-time, which "status" prints), or
+// 1 January 1970 when it has no printer: the server's start is answered
+// then.
+
+std::time_t gStarted = 0;
+
+void fixSystemStateTime(ipp_t* response) {
+  ipp_attribute_t* date = ippFindAttribute(response, "system-state-change-date-time", IPP_TAG_DATE);
+  if (date == nullptr || ippDateToTime(ippGetDate(date, 0)) > 0 || gStarted == 0) return;
+  ippSetDate(response, &date, 0, ippTimeToDate(gStarted));
+}
+
+// ---------------------------------------------------------------------------
 // Each interposed function, checked at start-up: this program's definition
 // must be the one the dynamic linker hands PAPPL, and PAPPL's (or the C
 // library's) own must be there to hand over to.
@@ -908,6 +931,30 @@ ipp_state_t ippReadIO(void* source, ipp_iocb_t read, int blocking, ipp_t* parent
   return state;
 }
 
+// 13. Sub-commands that fail in silence.
+int _papplMainloopShowJobs(const char* baseName, int numOptions, cups_option_t* options) {
+  using Show = int (*)(const char*, int, cups_option_t*);
+  static const auto pappls = theirs<Show>("_papplMainloopShowJobs");
+  if (pappls == nullptr) return 1;
+  const int status = pappls(baseName, numOptions, options);
+  if (status == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    std::fprintf(stderr, "%s: %s\n", baseName, cupsLastErrorString());
+    return 1;
+  }
+  return status;
+}
+
+// 14. The system's state-change time.
+void _papplSystemProcessIPP(pappl_client_t* client) {
+  using Process = void (*)(pappl_client_t*);
+  static const auto pappls = theirs<Process>("_papplSystemProcessIPP");
+  if (pappls == nullptr) return;
+  pappls(client);
+  if (papplClientGetOperation(client) == IPP_OP_GET_SYSTEM_ATTRIBUTES) {
+    fixSystemStateTime(papplClientGetResponse(client));
+  }
+}
+
 }  // extern "C"
 
 namespace bspp::printer_app::fixes {
@@ -942,7 +989,12 @@ void serverCreated(pappl_system_t* system, const std::string& stateFile) {
       {"httpSetField", "documents spooled whole and plain", reinterpret_cast<void*>(&httpSetField)},
       {"ippRead", "request size", reinterpret_cast<void*>(&ippRead)},
       {"ippReadIO", "request size", reinterpret_cast<void*>(&ippReadIO)},
+      {"_papplMainloopShowJobs", "sub-commands that fail in silence",
+       reinterpret_cast<void*>(&_papplMainloopShowJobs)},
+      {"_papplSystemProcessIPP", "the system's state-change time",
+       reinterpret_cast<void*>(&_papplSystemProcessIPP)},
   });
+  gStarted = std::time(nullptr);
 
   // 10. The state file.
   gStateFile = stateFile;
