@@ -79,8 +79,8 @@ class Port {
   // Starts one write of the whole stream (also when it is empty), waits
   // waitMs, checks once and releases the port. True only when every byte was
   // written by the check; a write still in progress then is ended before
-  // this returns. Called at most once.
-  virtual bool transfer(const std::string& stream, std::uint32_t waitMs) = 0;
+  // this returns. `stream` is read only during the call. Called at most once.
+  virtual bool transfer(std::string_view stream, std::uint32_t waitMs) = 0;
   // Why the transfer failed, and how far it got. Ports that know nothing
   // more than the boolean leave it as it is.
   const TransferReport& report() const noexcept { return report_; }

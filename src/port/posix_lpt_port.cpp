@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +19,22 @@ namespace bspp {
 const char* const kFirstParallelPort = "/dev/lp0";
 
 namespace {
+
+// The monotonic clock, in nanoseconds.
+std::int64_t monotonicNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reaches `deadlineNs` (signals do not cut
+// the sleep short).
+void sleepUntil(std::int64_t deadlineNs) {
+  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
+                    static_cast<long>(deadlineNs % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
 
 class UniqueFd {
  public:
@@ -145,18 +162,18 @@ class PosixPort final : public Port {
     }
   }
 
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
     report_.total = stream.size();
     // 0xFFFFFFFF, an endless wait: the call waits for the write to end, and
     // no longer.
     const bool untilDone = waitMs == kWaitUntilWritten;
     const std::int64_t deadline =
         untilDone ? kNoDeadline
-                  : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+                  : monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
     const bool complete = fd_.get() >= 0 && writeUntil(stream, deadline);
     if (!untilDone) {
       const CancellationWindow window(hold_);
-      sys::sleepUntil(deadline);
+      sleepUntil(deadline);
     }
     fd_.reset();
     if (complete) report_.failure = Failure::none;
@@ -172,7 +189,7 @@ class PosixPort final : public Port {
 
   // Writes as much of `stream` as the device takes before `deadline`.
   // True when every byte went out.
-  bool writeUntil(const std::string& stream, std::int64_t deadline) {
+  bool writeUntil(std::string_view stream, std::int64_t deadline) {
     SigpipeGuard guard;
     const char* data = stream.data();
     std::size_t left = stream.size();
@@ -195,7 +212,7 @@ class PosixPort final : public Port {
       }
       if (left == 0) return true;
 
-      std::int64_t remainingNs = deadline - sys::monotonicNs();
+      std::int64_t remainingNs = deadline - monotonicNs();
       if (remainingNs <= 0) return failWith(Failure::timedOut, 0);  // still pending at the check
       if (n > 0 || error == EINTR) {
         polledReady = false;
@@ -208,9 +225,9 @@ class PosixPort final : public Port {
       // asking again straight away.
       if (polledReady) {
         const CancellationWindow window(hold_);
-        sys::sleepUntil(sys::monotonicNs() + std::min(pauseNs, remainingNs));
+        sleepUntil(monotonicNs() + std::min(pauseNs, remainingNs));
         pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
-        remainingNs = deadline - sys::monotonicNs();
+        remainingNs = deadline - monotonicNs();
         if (remainingNs <= 0) continue;  // one last write at the check
       }
       // Wait until the device can take more, or the time is up.

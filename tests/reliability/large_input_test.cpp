@@ -105,8 +105,8 @@ class RecordingPlatform final : public Platform {
   class RecordingPort final : public Port {
    public:
     explicit RecordingPort(RecordingPlatform& owner) : owner_(owner) {}
-    bool transfer(const std::string& stream, std::uint32_t) override {
-      owner_.sent = stream;
+    bool transfer(std::string_view stream, std::uint32_t) override {
+      owner_.sent.assign(stream);
       ++owner_.transfers;
       return true;
     }

@@ -28,10 +28,10 @@ class FakePort final : public Port {
     journal_.events.push_back("open");
   }
   ~FakePort() override { journal_.events.push_back("port released"); }
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
     journal_.events.push_back("transfer");
     if (throws_) throw std::runtime_error("device gone");
-    journal_.sent = stream;
+    journal_.sent.assign(stream);
     journal_.waited = waitMs;
     return outcome_;
   }

@@ -39,8 +39,8 @@ class CapturingPort final : public bspp::Port {
  public:
   CapturingPort(std::unique_ptr<bspp::Port> port, std::string& copy)
       : port_(std::move(port)), copy_(copy) {}
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
-    copy_ = stream;
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
+    copy_.assign(stream);
     if (!port_) return true;
     const bool ok = port_->transfer(stream, waitMs);
     report_ = port_->report();
