@@ -9,32 +9,6 @@
 
 namespace bspp::preview {
 
-bool Page::any(int x0, int y0, int x1, int y1, Ink ink) const {
-  x0 = std::max(x0, 0);
-  y0 = std::max(y0, 0);
-  x1 = std::min(x1, width);
-  y1 = std::min(y1, height);
-  for (int y = y0; y < y1; ++y) {
-    for (int x = x0; x < x1; ++x) {
-      if (at(x, y) == ink) return true;
-    }
-  }
-  return false;
-}
-
-std::uint64_t digest(const Page& page) {
-  std::uint64_t h = 14695981039346656037ull;
-  auto mix = [&h](std::uint8_t b) {
-    h ^= b;
-    h *= 1099511628211ull;
-  };
-  for (int v : {page.width, page.height}) {
-    for (int s = 0; s < 32; s += 8) mix(static_cast<std::uint8_t>(static_cast<unsigned>(v) >> s));
-  }
-  for (std::uint8_t p : page.pixels) mix(p);
-  return h;
-}
-
 namespace {
 
 constexpr std::array<Paper, 4> kPapers{{
@@ -48,12 +22,13 @@ constexpr std::array<Paper, 4> kPapers{{
 // vertically in 1/1080 inch from the top of the first page. Both divide every
 // step the printer takes (1/60 to 1/240 inch across, 1/72 and 1/216 down).
 constexpr int kXPerInch = 720;
+constexpr int kYPerInch = 1080;
 constexpr int kXPerPixel = kXPerInch / kPixelsPerInch;  // 2
-constexpr int kYPerPixel = 3;
-constexpr int kYPerPin = 15;    // 1/72 inch
-constexpr int kYPer216 = 5;     // 1/216 inch
-constexpr int kPrintLine = 8 * kXPerInch;
-constexpr int kLeftEdgePixels = kLeftMarginDots * kPixelsPerDot;  // 1/4 inch
+constexpr int kYPerPixel = kYPerInch / kPixelsPerInch;  // 3
+constexpr int kYPerPin = kYPerInch / kPinRowsPerInch;   // 15
+constexpr int kYPer216 = kYPerInch / 216;               // 5
+constexpr int kPrintLine = kLineDots * (kXPerInch / kDotsPerInch);  // 8 inches
+constexpr int kLeftEdgePixels = kLeftMarginDots * kPixelsPerDot;    // 1/4 inch
 constexpr int kDefaultTab = 8;  // columns between power-on tab stops
 
 std::string hexOffset(std::size_t offset) {
@@ -224,7 +199,7 @@ class Printer {
         if (b(2) != 0 && spacing_ > 0) {
           formLength_ = static_cast<long long>(b(2)) * spacing_;
         } else if (b(2) == 0 && b(3) != 0) {
-          formLength_ = static_cast<long long>(b(3)) * 1080;
+          formLength_ = static_cast<long long>(b(3)) * kYPerInch;
         }
         top_ = y_;
         break;
@@ -438,16 +413,6 @@ RenderSummary render(std::string_view stream, const RenderOptions& options, cons
     }
   }
   return Printer(options, &sink, true).run(stream);
-}
-
-Rendering render(std::string_view stream, const RenderOptions& options) {
-  Rendering r;
-  const RenderSummary s = render(stream, options, [&r](const Page& page, std::size_t) {
-    r.pages.push_back(page);
-    return true;
-  });
-  r.problems = s.problems;
-  return r;
 }
 
 }  // namespace bspp::preview

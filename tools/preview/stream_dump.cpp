@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "escp_render.h"
+#include "compose/escp.h"
 #include "escp_stream.h"
 
 namespace bspp::preview {
@@ -46,8 +46,8 @@ std::string quoted(std::string_view text) {
 }
 
 std::string columnSpan(int fromDot, int dots) {
-  const int first = fromDot / kColumnDots;
-  const int last = (fromDot + std::max(dots, 1) - 1) / kColumnDots;
+  const int first = fromDot / kDotsPerColumn;
+  const int last = (fromDot + std::max(dots, 1) - 1) / kDotsPerColumn;
   return first == last ? "column " + std::to_string(first)
                        : "columns " + std::to_string(first) + "-" + std::to_string(last);
 }
@@ -66,7 +66,7 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
     return x < b.dots.size() &&
            ((unsigned{static_cast<unsigned char>(b.dots[x])} >> (7 - row % 8)) & 1u) != 0;
   };
-  const std::size_t block = kBlockColumns * kColumnDots;
+  const std::size_t block = kBlockColumns * kDotsPerColumn;
   bool any = false;
   for (std::size_t from = 0; from < width; from += block) {
     const std::size_t to = std::min(width, from + block);
@@ -77,9 +77,9 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
     if (!ink) continue;
     any = true;
     std::string ruler;
-    for (std::size_t x = from; x < to; x += kColumnDots) {
-      std::string mark = std::to_string((startDot + static_cast<int>(x)) / kColumnDots);
-      mark.resize(std::min<std::size_t>(kColumnDots, to - x), ' ');
+    for (std::size_t x = from; x < to; x += kDotsPerColumn) {
+      std::string mark = std::to_string((startDot + static_cast<int>(x)) / kDotsPerColumn);
+      mark.resize(std::min<std::size_t>(kDotsPerColumn, to - x), ' ');
       ruler += mark;
     }
     while (!ruler.empty() && ruler.back() == ' ') ruler.pop_back();
@@ -175,7 +175,7 @@ class Lister {
     }
     switch (c.op) {
       case Op::Text: {
-        const int dots = static_cast<int>(c.data.size()) * kColumnDots;
+        const int dots = static_cast<int>(c.data.size()) * kDotsPerColumn;
         row(c.offset, "text",
             quoted(c.data) + "  (" + std::to_string(c.data.size()) + " bytes, " +
                 columnSpan(x_, dots) + ")");
@@ -204,19 +204,19 @@ class Lister {
                 inches(c.value < 0 ? -c.value : c.value) + " now, no carriage return");
         break;
       case Op::Graphics: {
-        const int dots = c.value * 120 / c.density;
+        const int dots = c.value * kDotsPerInch / c.density;
         row(c.offset, "graphics",
             hexBytes(c.data.size() ? stream_.substr(c.offset, c.length - c.data.size()) : c.data) +
                 ": " + std::to_string(c.value) + " dot columns at " + std::to_string(c.density) +
                 " dpi" + (c.pins == 9 ? ", 9 pins" : "") + " at " + columnSpan(x_, dots));
         bandStart_ = x_;
-        if (c.pins == 8 && c.density == 120) bands_.push_back(Band{c.data});
+        if (c.pins == 8 && c.density == kDotsPerInch) bands_.push_back(Band{c.data});
         x_ += dots;
         break;
       }
       case Op::Tab:
         row(c.offset, "tab", hexBytes(c.data) + ": to the next tab stop");
-        x_ = (x_ / (8 * kColumnDots) + 1) * 8 * kColumnDots;
+        x_ = (x_ / (8 * kDotsPerColumn) + 1) * 8 * kDotsPerColumn;
         break;
       case Op::VerticalTab:
         row(c.offset, "vertical tab", hexBytes(c.data) + ": to the next vertical tab stop (a line feed when none are set)");
@@ -224,7 +224,7 @@ class Lister {
         break;
       case Op::Backspace:
         row(c.offset, "backspace", hexBytes(c.data) + ": one column back");
-        x_ = x_ >= kColumnDots ? x_ - kColumnDots : 0;
+        x_ = x_ >= kDotsPerColumn ? x_ - kDotsPerColumn : 0;
         break;
       case Op::Setting:
         row(c.offset, "setting", hexBytes(c.data));
@@ -235,7 +235,7 @@ class Lister {
       case Op::Unknown:
         ++problems_;
         row(c.offset, "UNKNOWN", hexBytes(c.data) + ": not a command a 9-pin printer understands");
-        x_ += kColumnDots;
+        x_ += kDotsPerColumn;
         break;
       case Op::Truncated:
         ++problems_;
