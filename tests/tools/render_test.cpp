@@ -120,6 +120,19 @@ TEST(Render, TruncatedCommandsAreReportedWithTheirOffsetAndNotCarriedOut) {
   }
 }
 
+// --stream takes any file: graphics past the right margin move the print
+// position on by 2^31 units of 1/720 inch and more, and the text after them
+// still goes on to the next line.
+TEST(Render, HugeGraphicsPastTheMarginDoNotOverflowThePosition) {
+  const std::string command("\x1BK\xFF\xFF", 4);  // 65535 blank columns at 60 dpi
+  std::string s;
+  for (int i = 0; i < 2731; ++i) s += command + std::string(65535, '\0');  // 179 million
+  s += "A";
+  const Rendering r = renderAll(s);
+  ASSERT_EQ(r.pages.size(), 1u);
+  EXPECT_TRUE(inkInCell(r.pages[0], 0, 12));
+}
+
 TEST(Stream, EveryByteBelongsToOneCommand) {
   const std::string s = bytes("AB\x1B" "A\x04\r\n\x1BL\x02\x00\x12\x34\x1B" "2\r\n\x0C\x00\x1B", 20);
   std::size_t next = 0;

@@ -166,13 +166,13 @@ class Printer {
       }
       case '\\': {  // relative position, 1/120 inch, signed
         const int n = static_cast<std::int16_t>(b(2) + 256 * b(3));
-        const int x = x_ + n * 6;
+        const long long x = x_ + n * 6;
         if (x >= leftMargin_ && x < rightMargin_) x_ = x;
         break;
       }
       case 'f':  // skip n columns (m = 0) or n lines (m = 1)
         if (b(2) == 0 || b(2) == '0') {
-          x_ = std::min(x_ + b(3) * charWidth(), rightMargin_);
+          x_ = std::min<long long>(x_ + b(3) * charWidth(), rightMargin_);
         } else {
           for (int i = 0; i < b(3); ++i) lineFeed(spacing_);
         }
@@ -275,18 +275,18 @@ class Printer {
   }
 
   // One pin mark: a disc 5 pixels across centred on the dot.
-  void pin(int x, long long y) {
+  void pin(long long x, long long y) {
     drawn_ = true;
     if (!draw_) return;
-    const int cx = kLeftEdgePixels + x / kXPerPixel + 1;
+    const long long cx = kLeftEdgePixels + x / kXPerPixel + 1;
     const long long cyPage = (y - pageTop()) / kYPerPixel + 2;
     for (int dy = -2; dy <= 2; ++dy) {
       for (int dx = -2; dx <= 2; ++dx) {
         if (dx * dx + dy * dy > 6) continue;
-        const int px = cx + dx;
+        const long long px = cx + dx;
         const long long py = cyPage + dy;
         if (px < 0 || py < 0 || px >= page_.width || py >= page_.height) continue;
-        put(px, static_cast<int>(py), kInk);
+        put(static_cast<int>(px), static_cast<int>(py), kInk);
       }
     }
   }
@@ -306,7 +306,7 @@ class Printer {
       const int slant = italic ? std::max(0, 7 - r) * 3 / 2 : 0;
       for (int col = 0; col < kGlyphColumns; ++col) {
         if ((unsigned{rows[static_cast<std::size_t>(r)]} >> (kGlyphColumns - 1 - col)) & 1u) {
-          const int x = x_ + width * (1 + 2 * col) / 12 + slant;
+          const long long x = x_ + width * (1 + 2 * col) / 12 + slant;
           pin(x, y_ + r * kYPerPin);
           if (width >= 120) pin(x + width / 24, y_ + r * kYPerPin);  // double width
         }
@@ -320,8 +320,10 @@ class Printer {
     wrapIfFull();
     drawn_ = true;
     if (draw_) {
-      const int x0 = kLeftEdgePixels + x_ / kXPerPixel + 1;
-      const int x1 = kLeftEdgePixels + (x_ + charWidth()) / kXPerPixel - 2;
+      // Inside the print line: wrapIfFull has just made room.
+      const int x = static_cast<int>(x_);
+      const int x0 = kLeftEdgePixels + x / kXPerPixel + 1;
+      const int x1 = kLeftEdgePixels + (x + charWidth()) / kXPerPixel - 2;
       const long long top = (y_ - pageTop()) / kYPerPixel;
       const int y0 = static_cast<int>(std::min<long long>(top, page_.height));
       const int y1 = static_cast<int>(std::min<long long>(top + kGlyphPins * kPixelsPerUnit - 1, page_.height));
@@ -375,7 +377,9 @@ class Printer {
   bool stopped_ = false;
   std::size_t dirtyBegin_ = 0, dirtyEnd_ = 0;  // pixel rows drawn on
 
-  int x_ = 0;            // print position, 1/720 inch from column 0
+  // Print position, 1/720 inch from column 0: graphics past the right margin
+  // move it on without limit, so it is wide enough for any stream.
+  long long x_ = 0;
   long long y_ = 0;      // top pin, 1/1080 inch from the top of the first page
   long long top_ = 0;    // top of the current form
   long long formLength_ = 0;
