@@ -50,6 +50,17 @@ struct Write {
   std::string bytes;
 };
 
+// True when `size` bytes can be one WriteFile, whose count is a DWORD:
+// always where std::size_t has 32 bits.
+template <typename Size>
+constexpr bool fitsOneWrite([[maybe_unused]] Size size) {
+  if constexpr (sizeof(Size) > sizeof(DWORD)) {
+    return size <= MAXDWORD;
+  } else {
+    return true;
+  }
+}
+
 Failure openFailure(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -110,9 +121,9 @@ class Win32Port final : public Port {
       waitAnyway(waitMs);
       return fail(Failure::internalError, error);
     }
-    // WriteFile takes a DWORD count: a stream of 4 GiB or more (a 64-bit
-    // host's) cannot be one write, and a part of it is no job.
-    if (static_cast<std::uint64_t>(stream.size()) > MAXDWORD) {
+    // A stream of 4 GiB or more (a 64-bit host's) cannot be one write, and
+    // a part of it is no job.
+    if (!fitsOneWrite(stream.size())) {
       waitAnyway(waitMs);
       return fail(Failure::internalError, ERROR_SUCCESS);
     }
