@@ -106,7 +106,7 @@ TEST(Golden, ExamplePageHoldsEveryCharacterInItsCellAndNothingElse) {
     if (b >= bspp::kLeadByteMin) {
       for (int dx = 0; dx < kBoxWidth; ++dx) {
         for (int row = 0; row < 16; ++row) {
-          if ((boxColumn(dx) >> row & 1u) == 0) continue;
+          if (((boxColumn(dx) >> row) & 1) == 0) continue;
           stamp(expected, pin, pixelX(0) - 3, 0, pixelX(1) + 3, pixelY(1) + 3,
                 pixelX(left + cellOffset + dx) - pixelX(0), pixelY(top - rasterAbove + row));
         }
