@@ -16,8 +16,8 @@ class Platform {
   virtual ~Platform() = default;
   // Opens the printer port for exclusive use.
   virtual std::unique_ptr<Port> openPort() = 0;
-  // Prepares the raster and font for double-byte characters. Returns a
-  // BlankSurface when none can be had.
+  // Prepares the raster and font for double-byte characters; a surface
+  // that cannot draw a character reports it (DrawSurface::missedGlyph).
   virtual std::unique_ptr<DrawSurface> prepareSurface() = 0;
 };
 

@@ -41,13 +41,4 @@ class DrawSurface {
   virtual bool missedGlyph() const { return false; }
 };
 
-// A surface that never inks: used where no raster or font can be had, so
-// that bands keep their place in the stream but carry blank dots.
-class BlankSurface final : public DrawSurface {
- public:
-  void clear() override {}
-  void draw(const GlyphCell*, std::size_t) override {}
-  void readInk(InkColumns& ink) override { ink.fill(0); }
-};
-
 }  // namespace bspp

@@ -8,9 +8,10 @@
 
 namespace bspp {
 
-// Prepares the surface for one call: raster, font and colours. Returns a
-// BlankSurface when no raster can be had. A character that no usable font
-// can draw is reported by the surface (DrawSurface::missedGlyph).
+// Prepares the surface for one call: raster, font and colours. Where no
+// raster or no usable font can be had the surface draws nothing and reports
+// each character it could not draw (DrawSurface::missedGlyph), so that a job
+// with characters is not printed.
 std::unique_ptr<DrawSurface> prepareGlyphSurface();
 
 }  // namespace bspp

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,22 @@ namespace bspp {
 const char* const kFirstParallelPort = "/dev/lp0";
 
 namespace {
+
+// The monotonic clock, in nanoseconds.
+std::int64_t monotonicNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reaches `deadlineNs` (signals do not cut
+// the sleep short).
+void sleepUntil(std::int64_t deadlineNs) {
+  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
+                    static_cast<long>(deadlineNs % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
 
 class UniqueFd {
  public:
@@ -182,7 +199,7 @@ class LockedDevice {
       }
       if (left == 0) return true;
 
-      std::int64_t remainingNs = deadline - sys::monotonicNs();
+      std::int64_t remainingNs = deadline - monotonicNs();
       if (remainingNs <= 0) return failWith(report, Failure::timedOut, 0);  // still pending at the check
       if (n > 0 || error == EINTR) {
         polledReady = false;
@@ -195,9 +212,9 @@ class LockedDevice {
       // asking again straight away.
       if (polledReady) {
         const CancellationWindow window(hold_);
-        sys::sleepUntil(sys::monotonicNs() + std::min(pauseNs, remainingNs));
+        sleepUntil(monotonicNs() + std::min(pauseNs, remainingNs));
         pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
-        remainingNs = deadline - sys::monotonicNs();
+        remainingNs = deadline - monotonicNs();
         if (remainingNs <= 0) continue;  // one last write at the check
       }
       // Wait until the device can take more, or the time is up.
@@ -242,7 +259,7 @@ class LockedDevice {
 std::int64_t deadlineAfter(std::uint32_t waitMs) {
   return waitMs == kWaitUntilWritten
              ? LockedDevice::kNoDeadline
-             : sys::monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
+             : monotonicNs() + static_cast<std::int64_t>(waitMs) * 1000000;
 }
 
 // The port of one call: the whole stream in one transfer, the wait always
@@ -251,7 +268,7 @@ class PosixPort final : public Port {
  public:
   explicit PosixPort(const char* device) : device_(device) { report_ = device_.opened(); }
 
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
     report_.total = stream.size();
     const std::int64_t deadline = deadlineAfter(waitMs);
     const bool complete =
@@ -259,7 +276,7 @@ class PosixPort final : public Port {
     // The endless wait ends with the write, and no later.
     if (waitMs != kWaitUntilWritten) {
       const CancellationWindow window(device_.hold());
-      sys::sleepUntil(deadline);
+      sleepUntil(deadline);
     }
     device_.close();
     if (complete) report_.failure = Failure::none;

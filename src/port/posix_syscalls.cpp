@@ -3,10 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <time.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 namespace bspp::sys {
 
@@ -19,18 +16,5 @@ ssize_t write(int fd, const void* data, std::size_t size) { return ::write(fd, d
 int poll(pollfd* fds, nfds_t count, int timeoutMs) { return ::poll(fds, count, timeoutMs); }
 
 int close(int fd) { return ::close(fd); }
-
-std::int64_t monotonicNs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-void sleepUntil(std::int64_t deadlineNs) {
-  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
-                    static_cast<long>(deadlineNs % 1000000000)};
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
-}
 
 }  // namespace bspp::sys

@@ -1,14 +1,15 @@
-// The system calls the POSIX port makes, behind one small seam. The library
-// links posix_syscalls.cpp, which passes each call straight to the system;
-// the fault tests link their own implementation of these functions instead
-// and so decide what the "device" answers.
+// The system calls the POSIX port makes on its device, behind one small seam.
+// The library links posix_syscalls.cpp, which passes each call straight to
+// the system; the fault tests link their own implementation of these
+// functions instead and so decide what the "device" answers. Time is not
+// part of the seam: the port keeps it with the system's clock, also in the
+// fault tests.
 #pragma once
 
 #include <poll.h>
 #include <sys/types.h>
 
 #include <cstddef>
-#include <cstdint>
 
 namespace bspp::sys {
 
@@ -19,12 +20,5 @@ int flock(int fd, int operation);
 ssize_t write(int fd, const void* data, std::size_t size);
 int poll(pollfd* fds, nfds_t count, int timeoutMs);
 int close(int fd);
-
-// The monotonic clock, in nanoseconds.
-std::int64_t monotonicNs();
-
-// Sleeps until the monotonic clock reaches `deadlineNs` (signals do not cut
-// the sleep short).
-void sleepUntil(std::int64_t deadlineNs);
 
 }  // namespace bspp::sys

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "port/lpt_port.h"
 #include "port/win32_syscalls.h"
@@ -48,6 +50,17 @@ struct Write {
   std::string bytes;
 };
 
+// True when `size` bytes can be one WriteFile, whose count is a DWORD:
+// always where std::size_t has 32 bits.
+template <typename Size>
+constexpr bool fitsOneWrite([[maybe_unused]] Size size) {
+  if constexpr (sizeof(Size) > sizeof(DWORD)) {
+    return size <= MAXDWORD;
+  } else {
+    return true;
+  }
+}
+
 Failure openFailure(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -75,7 +88,7 @@ class Win32Port final : public Port {
         openError_(port_.valid() ? ERROR_SUCCESS : ::GetLastError()),
         write_(std::make_unique<Write>()) {}
 
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
     const bool ok = send(stream, waitMs);
     if (write_ != nullptr && write_->event.valid()) sys::ResetEvent(write_->event.get());
     port_.reset();
@@ -97,7 +110,8 @@ class Win32Port final : public Port {
     if (waitMs != kWaitUntilWritten) sys::Sleep(waitMs);
   }
 
-  bool send(const std::string& stream, std::uint32_t waitMs) {
+  bool send(std::string_view stream, std::uint32_t waitMs) {
+    report_.total = stream.size();
     if (!port_.valid()) {
       waitAnyway(waitMs);
       return fail(openFailure(openError_), openError_);
@@ -107,7 +121,13 @@ class Win32Port final : public Port {
       waitAnyway(waitMs);
       return fail(Failure::internalError, error);
     }
-    write_->bytes = stream;
+    // A stream of 4 GiB or more (a 64-bit host's) cannot be one write, and
+    // a part of it is no job.
+    if (!fitsOneWrite(stream.size())) {
+      waitAnyway(waitMs);
+      return fail(Failure::internalError, ERROR_SUCCESS);
+    }
+    write_->bytes.assign(stream);
     OVERLAPPED& overlapped = write_->overlapped;
     overlapped.hEvent = write_->event.get();
     const DWORD size = static_cast<DWORD>(stream.size());

@@ -35,7 +35,7 @@ class CountedPort final : public Port {
  public:
   CountedPort() { ++livePorts; }
   ~CountedPort() override { --livePorts; }
-  bool transfer(const std::string& stream, std::uint32_t) override { return !stream.empty(); }
+  bool transfer(std::string_view stream, std::uint32_t) override { return !stream.empty(); }
 };
 
 class FakePlatform final : public Platform {

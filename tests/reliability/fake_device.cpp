@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <set>
 
@@ -30,6 +31,13 @@ struct Device {
 Device& device() {
   static Device d;
   return d;
+}
+
+// Now, in nanoseconds: the device's own sense of time, for how long it stays busy.
+std::int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool isOpen(Device& d, int fd) {
@@ -108,7 +116,7 @@ ssize_t write(int fd, const void* data, std::size_t size) {
     errno = EINTR;
     return -1;
   }
-  if (d.busy && d.script.pollAlwaysReady && sys::monotonicNs() >= d.busyUntilNs) d.busy = false;
+  if (d.busy && d.script.pollAlwaysReady && fake::nowNs() >= d.busyUntilNs) d.busy = false;
   if (d.busy) {
     errno = EAGAIN;
     return -1;
@@ -122,7 +130,7 @@ ssize_t write(int fd, const void* data, std::size_t size) {
   d.record.received.append(static_cast<const char*>(data), n);
   if (n > 0 && d.script.busyMsAfterWrite > 0) {
     d.busy = true;
-    d.busyUntilNs = sys::monotonicNs() + std::int64_t{d.script.busyMsAfterWrite} * 1000000;
+    d.busyUntilNs = fake::nowNs() + std::int64_t{d.script.busyMsAfterWrite} * 1000000;
   }
   return static_cast<ssize_t>(n);
 }
@@ -172,19 +180,6 @@ int close(int fd) {
     return -1;
   }
   return 0;
-}
-
-std::int64_t monotonicNs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-void sleepUntil(std::int64_t deadlineNs) {
-  const timespec ts{static_cast<time_t>(deadlineNs / 1000000000),
-                    static_cast<long>(deadlineNs % 1000000000)};
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
 }
 
 }  // namespace sys

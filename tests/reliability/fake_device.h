@@ -2,8 +2,9 @@
 //
 // Test programs that link fake_device.cpp in place of the library's
 // port/posix_syscalls.cpp get this device instead of the system: open, flock,
-// write, poll and close act as the script says and are recorded. The clock
-// and the sleep are the real ones, so a call still takes its wait in full.
+// write, poll and close act as the script says and are recorded. Time is not
+// scripted: the port keeps it with the system's clock, so a call still takes
+// its wait in full.
 #pragma once
 
 #include <cerrno>

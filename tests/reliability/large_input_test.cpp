@@ -1,17 +1,11 @@
-// Large jobs and extreme arguments: composing grows linearly in time and in
-// memory with the job, and a NULL text is never read whatever lastIndex says.
+// Large jobs: composing grows linearly in time and in memory with the job.
 #include <malloc.h>
-#include <sys/mman.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "failing_allocator.h"
@@ -58,7 +52,7 @@ double threadSeconds() {
 }
 
 void compose(const std::string& text, Measure& m) {
-  BlankSurface surface;
+  test::BlankSurface surface;
   test::resetPeak();
   const std::size_t before = test::liveBytes();
   const double start = threadSeconds();
@@ -97,78 +91,6 @@ TEST(LargeInput, FiftyMegabytesComposeInLinearTimeAndMemory) {
   EXPECT_LT(l.peakBytes, 3 * l.streamBytes);
   EXPECT_LT(s.peakBytes, 3 * s.streamBytes);
   EXPECT_LT(l.peakBytes, 12 * s.peakBytes);
-}
-
-// A platform that remembers what reached its port.
-class RecordingPlatform final : public Platform {
- public:
-  class RecordingPort final : public Port {
-   public:
-    explicit RecordingPort(RecordingPlatform& owner) : owner_(owner) {}
-    bool transfer(const std::string& stream, std::uint32_t) override {
-      owner_.sent = stream;
-      ++owner_.transfers;
-      return true;
-    }
-
-   private:
-    RecordingPlatform& owner_;
-  };
-  std::unique_ptr<Port> openPort() override {
-    ++opens;
-    return std::make_unique<RecordingPort>(*this);
-  }
-  std::unique_ptr<DrawSurface> prepareSurface() override { return std::make_unique<BlankSurface>(); }
-
-  int opens = 0;
-  int transfers = 0;
-  std::string sent;
-};
-
-TEST(LargeInput, ExtremeIndexesWithNullTextTouchNothing) {
-  {
-    // The most negative index is an empty job: a zero-byte write.
-    RecordingPlatform platform;
-    test::resetPeak();
-    EXPECT_TRUE(printJob(platform, nullptr, INT32_MIN, 0, 0));
-    EXPECT_EQ(platform.transfers, 1);
-    EXPECT_EQ(platform.sent, "");
-  }
-  {
-    // The largest index with no text: false at once, nothing opened, and no
-    // room made for two gigabytes.
-    RecordingPlatform platform;
-    const std::size_t before = test::liveBytes();
-    test::resetPeak();
-    EXPECT_FALSE(printJob(platform, nullptr, INT32_MAX, 0, 0));
-    EXPECT_EQ(platform.opens, 0);
-    EXPECT_LT(test::peakBytes() - before, 4096u);
-  }
-  {
-    // A text in memory that cannot be read: any index below 0 leaves it alone.
-    const long page = ::sysconf(_SC_PAGESIZE);
-    void* guard = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_NONE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(guard, MAP_FAILED);
-    for (std::int32_t index : {-1, -2, -80, INT32_MIN}) {
-      RecordingPlatform platform;
-      EXPECT_TRUE(printJob(platform, static_cast<const char*>(guard), index, 0, 1));
-      EXPECT_EQ(platform.sent, "");
-    }
-    ::munmap(guard, static_cast<std::size_t>(page));
-  }
-}
-
-TEST(LargeInput, NullTextThroughTheRealPort) {
-  test::TempDir dir;
-  const std::string device = dir.file("lp0");
-  std::ofstream(device).flush();
-  auto platform = test::devicePlatform(device);
-  EXPECT_TRUE(printJob(platform, nullptr, INT32_MIN, 0, 0));
-  EXPECT_FALSE(printJob(platform, nullptr, INT32_MAX, 0, 0));
-  EXPECT_FALSE(printJob(platform, nullptr, 0, 0, 0));
-  std::ifstream in(device, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "");
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ const std::string& bigText() {
 
 const std::string& bigStream() {
   static const std::string stream = [] {
-    BlankSurface surface;
+    test::BlankSurface surface;
     return composeJob(bigText(), true, surface);
   }();
   return stream;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "../unit/fake_surface.h"
 #include "api/print_job.h"
 #include "port/lpt_port.h"
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "preview/png_writer.h"
+#include "preview_support.h"
 
 namespace bspp::preview {
 namespace {
@@ -67,15 +68,16 @@ TEST(Png, BothEncodersKeepEveryPixel) {
 }
 
 TEST(Png, UncompressedEncoderSplitsLargeImagesIntoBlocks) {
-  Page page = render("ABC").pages[0];  // 3060 x 3960: about 3 MB of rows
+  Page page = renderAll("ABC").pages[0];  // 3060 x 3960: about 3 MB of rows
   EXPECT_EQ(decode(encodePngUncompressed(page)).pixels, page.pixels);
 }
 
 TEST(Png, PagesAfterTheFirstGetANumberBeforeTheExtension) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(pageFileNames("out.png", 3), (V{"out.png", "out-2.png", "out-3.png"}));
-  EXPECT_EQ(pageFileNames("dir.v1/page", 2), (V{"dir.v1/page", "dir.v1/page-2"}));
-  EXPECT_EQ(pageFileNames(".hidden", 2), (V{".hidden", ".hidden-2"}));
+  EXPECT_EQ(pageFileName("out.png", 1), "out.png");
+  EXPECT_EQ(pageFileName("out.png", 2), "out-2.png");
+  EXPECT_EQ(pageFileName("out.png", 3), "out-3.png");
+  EXPECT_EQ(pageFileName("dir.v1/page", 2), "dir.v1/page-2");
+  EXPECT_EQ(pageFileName(".hidden", 2), ".hidden-2");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "preview/escp_render.h"
+#include "preview_support.h"
 
 namespace bspp::preview {
 namespace {
@@ -21,9 +22,9 @@ TEST(PreviewMemory, PagesPassThroughTheSinkOneAtATime) {
     buffers.insert(&p);
     EXPECT_EQ(number, ++seen);
     const int column = static_cast<int>((number - 1) % 80);
-    const int left = pixelX(column * kColumnDots), right = pixelX((column + 1) * kColumnDots);
-    EXPECT_TRUE(p.any(left, 0, right, pixelY(9)));
-    EXPECT_FALSE(p.any(0, 0, left, p.height) || p.any(right, 0, p.width, p.height)) << number;
+    const int left = pixelX(column * kDotsPerColumn), right = pixelX((column + 1) * kDotsPerColumn);
+    EXPECT_TRUE(anyInk(p, left, 0, right, pixelY(9)));
+    EXPECT_FALSE(anyInk(p, 0, 0, left, p.height) || anyInk(p, right, 0, p.width, p.height)) << number;
     return true;
   });
   EXPECT_EQ(r.pages, 400u);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ink_cells.h"
+#include "preview_support.h"
 #include "preview/escp_render.h"
 
 namespace bspp::preview {
@@ -37,7 +37,7 @@ TEST(PrinterControls, ControlCodesMoveThePrintPositionAsThePrinterDoes) {
            Case{"\x0E" "AB\nAB", 0, 9, "####."}, Case{"\x0E" "AB\nAB", 12, 9, "##..."},  // SO to LF
            Case{"\x1BM" + std::string(12, 'H'), 0, 9, "##########."},  // ESC M: 12 per inch
        }) {
-    const Rendering r = render(c.stream);
+    const Rendering r = renderAll(c.stream);
     const Page& p = r.pages[0];
     std::string columns;
     for (int col = 0; columns.size() < std::string(c.columns).size(); ++col) {
@@ -45,7 +45,7 @@ TEST(PrinterControls, ControlCodesMoveThePrintPositionAsThePrinterDoes) {
     }
     EXPECT_EQ(columns, c.columns) << testing::PrintToString(c.stream) << " at " << c.top;
     EXPECT_TRUE(r.problems.empty());
-    EXPECT_FALSE(p.any(0, 0, p.width, p.height, kMarker));
+    EXPECT_FALSE(anyInk(p, 0, 0, p.width, p.height, kMarker));
   }
 }
 
@@ -58,7 +58,7 @@ TEST(PrinterControls, GraphicsAtEveryDensity) {
            {"\x1B*" + bytes("\x00", 1) + three, 12}, {"\x1B*\x04" + three, 9},
            {"\x1B*\x05" + three, 10}, {"\x1B*\x06" + three, 8},
            {bytes("\x1B?L\x00", 4) + "\x1BL" + three, 12}}) {  // ESC ? L 0: ESC L at 60 dpi
-    const Page p = render(stream).pages[0];
+    const Page p = renderAll(stream).pages[0];
     int first = -1, got = -1;
     for (int x = 0; x < p.width && got < 0; ++x) {
       if (p.at(x, 0) == kInk && first < 0) first = x;
@@ -67,29 +67,29 @@ TEST(PrinterControls, GraphicsAtEveryDensity) {
     EXPECT_EQ(got, pitch) << testing::PrintToString(stream);
   }
   // ESC Z at 240 dpi: four columns take the width of two at 120 dpi.
-  const Page z = render(bytes("\x1BZ\x04\x00\xFF\xFF\xFF\xFF" "A", 9)).pages[0];
-  EXPECT_TRUE(z.any(pixelX(2) + 2, 0, pixelX(4), pixelY(9)));  // the A at dot 2
+  const Page z = renderAll(bytes("\x1BZ\x04\x00\xFF\xFF\xFF\xFF" "A", 9)).pages[0];
+  EXPECT_TRUE(anyInk(z, pixelX(2) + 2, 0, pixelX(4), pixelY(9)));  // the A at dot 2
   // ESC ^: nine pins, the ninth in bit 7 of each column's second byte.
-  const Page nine = render(bytes("\x1B^\x00\x01\x00\x00\x80", 7)).pages[0];
-  EXPECT_TRUE(nine.any(0, pixelY(8), nine.width, pixelY(9)));
-  EXPECT_FALSE(nine.any(0, 0, nine.width, pixelY(8)));
+  const Page nine = renderAll(bytes("\x1B^\x00\x01\x00\x00\x80", 7)).pages[0];
+  EXPECT_TRUE(anyInk(nine, 0, pixelY(8), nine.width, pixelY(9)));
+  EXPECT_FALSE(anyInk(nine, 0, 0, nine.width, pixelY(8)));
   // ESC * 39 is a 24-pin mode: not understood.
-  const Rendering r = render("\x1B*'" + three);
+  const Rendering r = renderAll("\x1B*'" + three);
   ASSERT_FALSE(r.problems.empty());
   EXPECT_EQ(r.problems[0].offset, 0u);
   EXPECT_NE(r.problems[0].message.find("1B 2A 27"), std::string::npos) << r.problems[0].message;
 }
 
 TEST(PrinterControls, PaperSizes) {
-  const Page a4 = render("A", {*paperNamed("a4"), 100}).pages[0];
+  const Page a4 = renderAll("A", {*paperNamed("a4"), 100}).pages[0];
   EXPECT_EQ(a4.height, 4209);
   EXPECT_EQ(a4.width, 2976);
-  EXPECT_EQ(render("A", {*paperNamed("letter"), 100}).pages[0].height, 3960);
+  EXPECT_EQ(renderAll("A", {*paperNamed("letter"), 100}).pages[0].height, 3960);
   EXPECT_FALSE(paperNamed("b5"));
   // 72 lines of 1/6 inch fill a 12-inch form; the 73rd starts a new one.
   std::string s;
   for (int i = 0; i < 73; ++i) s += "L\r\n";
-  const Rendering r = render(s, {*paperNamed("12in"), 100});
+  const Rendering r = renderAll(s, {*paperNamed("12in"), 100});
   ASSERT_EQ(r.pages.size(), 2u);
   EXPECT_TRUE(inkInCell(r.pages[0], 0, 71 * 12));
 }

@@ -1,4 +1,4 @@
-// A drawing surface whose ink is known exactly, for tests of the bander.
+// Drawing surfaces whose ink is known exactly, for the tests.
 #pragma once
 
 #include <functional>
@@ -42,6 +42,15 @@ class FakeSurface final : public DrawSurface {
   Pattern pattern_;
   int cellWidth_;
   InkColumns ink_{};
+};
+
+// A surface that never inks: bands keep their place in the stream but
+// carry blank dots, whatever fonts the machine has.
+class BlankSurface final : public DrawSurface {
+ public:
+  void clear() override {}
+  void draw(const GlyphCell*, std::size_t) override {}
+  void readInk(InkColumns& ink) override { ink.fill(0); }
 };
 
 }  // namespace bspp::test

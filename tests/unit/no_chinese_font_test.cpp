@@ -45,7 +45,7 @@ TEST(NoChineseFont, ChineseJobIsRefusedWholeAndTextStillPrints) {
   // go out blank, as on a machine with every font.
   const std::string cut("TOTAL \xB7\0", 8);
   EXPECT_TRUE(print(cut, report, sent));
-  BlankSurface blank;
+  test::BlankSurface blank;
   EXPECT_EQ(sent, composeJob(cut, true, blank));
 }
 

@@ -21,18 +21,21 @@ struct Journal {
   std::uint32_t waited = 0;
 };
 
+// A port that answers `outcome` and reports `failed` (its failure, bytes
+// written and system error) when the outcome is false.
 class FakePort final : public Port {
  public:
-  FakePort(Journal& journal, bool outcome, bool throws)
-      : journal_(journal), outcome_(outcome), throws_(throws) {
+  FakePort(Journal& journal, bool outcome, bool throws, const TransferReport& failed)
+      : journal_(journal), outcome_(outcome), throws_(throws), failed_(failed) {
     journal_.events.push_back("open");
   }
   ~FakePort() override { journal_.events.push_back("port released"); }
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
     journal_.events.push_back("transfer");
     if (throws_) throw std::runtime_error("device gone");
-    journal_.sent = stream;
+    journal_.sent.assign(stream);
     journal_.waited = waitMs;
+    if (!outcome_) report_ = failed_;
     return outcome_;
   }
 
@@ -40,6 +43,7 @@ class FakePort final : public Port {
   Journal& journal_;
   bool outcome_;
   bool throws_;
+  TransferReport failed_;
 };
 
 class RecordingSurface final : public DrawSurface {
@@ -60,13 +64,14 @@ class FakePlatform final : public Platform {
  public:
   explicit FakePlatform(Journal& journal) : journal_(journal) {}
   std::unique_ptr<Port> openPort() override {
-    return std::make_unique<FakePort>(journal_, outcome, portThrows);
+    return std::make_unique<FakePort>(journal_, outcome, portThrows, failed);
   }
   std::unique_ptr<DrawSurface> prepareSurface() override {
     if (surfaceThrows) throw std::bad_alloc();
     return std::make_unique<RecordingSurface>(journal_);
   }
   bool outcome = true;
+  TransferReport failed;
   bool portThrows = false;
   bool surfaceThrows = false;
 
@@ -136,22 +141,52 @@ TEST(PrintJob, FailuresInsideGiveFalseAndReleaseThePort) {
     Journal journal;
     FakePlatform platform(journal);
     platform.surfaceThrows = true;
-    EXPECT_FALSE(printJob(platform, "A", 0, 0, 0));
+    JobReport report;
+    EXPECT_FALSE(printJob(platform, "A", 0, 0, 0, &report));
     EXPECT_EQ(journal.events, (std::vector<std::string>{"open", "port released"}));
+    EXPECT_EQ(report.transfer.failure, Failure::outOfMemory);
   }
   {
     Journal journal;
     FakePlatform platform(journal);
     platform.portThrows = true;
-    EXPECT_FALSE(printJob(platform, "A", 0, 0, 0));
+    JobReport report;
+    EXPECT_FALSE(printJob(platform, "A", 0, 0, 0, &report));
     EXPECT_EQ(journal.events.back(), "port released");
+    EXPECT_EQ(report.transfer.failure, Failure::internalError);
   }
-  {
-    Journal journal;
-    FakePlatform platform(journal);
-    platform.outcome = false;
-    EXPECT_FALSE(printJob(platform, "A", 0, 0, 0));
-  }
+}
+
+// The report of a call: the port's reason and the bytes it took, of the
+// stream the call composed; a port that fails without a reason is still a
+// failure, and a port that succeeds took every byte whatever it counted.
+TEST(PrintJob, ReportCarriesThePortsReasonAndTheStreamsSize) {
+  const std::string job = "A" + kLT + "\x0C";  // what "AB" with keepPage 0 makes
+  Journal journal;
+  FakePlatform platform(journal);
+  JobReport report;
+
+  platform.outcome = false;
+  platform.failed.failure = Failure::timedOut;
+  platform.failed.written = 3;
+  platform.failed.systemError = 11;
+  EXPECT_FALSE(printJob(platform, "AB", 1, 0, 0, &report));
+  EXPECT_EQ(journal.sent, job);
+  EXPECT_EQ(report.transfer.failure, Failure::timedOut);
+  EXPECT_EQ(report.transfer.written, 3u);
+  EXPECT_EQ(report.transfer.total, job.size());
+  EXPECT_EQ(report.transfer.systemError, 11);
+  EXPECT_FALSE(report.printed());
+
+  platform.failed = TransferReport{};
+  EXPECT_FALSE(printJob(platform, "AB", 1, 0, 0, &report));
+  EXPECT_EQ(report.transfer.failure, Failure::internalError);
+
+  platform.outcome = true;
+  EXPECT_TRUE(printJob(platform, "AB", 1, 0, 0, &report));
+  EXPECT_TRUE(report.printed());
+  EXPECT_EQ(report.transfer.written, job.size());
+  EXPECT_EQ(report.transfer.total, job.size());
 }
 
 }  // namespace

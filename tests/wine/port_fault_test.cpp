@@ -2,11 +2,13 @@
 // wrong gives false with its reason, waits only for a write that was
 // started, and closes both handles once; a write told to wait without end
 // is checked once it has ended; a cancelled write that never ends costs the
-// call about a second and keeps its memory; every allocation failure inside
-// a call gives false.
+// call about a second and keeps its memory; a 64-bit stream too long for one
+// write is refused whole; every allocation failure inside a call gives false.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "alloc_failure.h"
@@ -184,6 +186,31 @@ int main() {
     check(report.failure == Failure::deviceError && report.written == 2, name,
           "a device error, with the bytes written");
   }
+
+#if SIZE_MAX > 0xFFFFFFFFu
+  {
+    // A 64-bit host's stream of 4 GiB or more cannot be one WriteFile, whose
+    // count is a DWORD: the call fails and writes nothing, where a count cut
+    // to 32 bits would send a few bytes and report the job printed.
+    const char* name = "stream of 4 GiB or more";
+    const SIZE_T size = (SIZE_T{1} << 32) + 3;
+    // Address space only, no memory: the port must not read a byte of it.
+    void* reserved = ::VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+    check(reserved != nullptr, name, "4 GiB of address space reserved");
+    if (reserved != nullptr) {
+      bspp::test::script(Script{});
+      const std::unique_ptr<bspp::Port> port = bspp::openPort("LPT1");
+      const bool ok = port->transfer(std::string_view(static_cast<const char*>(reserved), size), 250);
+      const auto& j = bspp::test::journal();
+      check(!ok && port->report().failure == Failure::internalError, name, "false: no one job");
+      check(port->report().written == 0 && port->report().total == size, name,
+            "none of its bytes written");
+      check(!contains(j.calls, "WriteFile") && j.slept == 250, name, "no write, the wait taken");
+      check(j.handlesOpen == 0 && j.badCloses == 0, name, "each handle closed exactly once");
+      ::VirtualFree(reserved, 0, MEM_RELEASE);
+    }
+  }
+#endif
 
   allocationFailureTests(check);
 

@@ -9,32 +9,6 @@
 
 namespace bspp::preview {
 
-bool Page::any(int x0, int y0, int x1, int y1, Ink ink) const {
-  x0 = std::max(x0, 0);
-  y0 = std::max(y0, 0);
-  x1 = std::min(x1, width);
-  y1 = std::min(y1, height);
-  for (int y = y0; y < y1; ++y) {
-    for (int x = x0; x < x1; ++x) {
-      if (at(x, y) == ink) return true;
-    }
-  }
-  return false;
-}
-
-std::uint64_t digest(const Page& page) {
-  std::uint64_t h = 14695981039346656037ull;
-  auto mix = [&h](std::uint8_t b) {
-    h ^= b;
-    h *= 1099511628211ull;
-  };
-  for (int v : {page.width, page.height}) {
-    for (int s = 0; s < 32; s += 8) mix(static_cast<std::uint8_t>(static_cast<unsigned>(v) >> s));
-  }
-  for (std::uint8_t p : page.pixels) mix(p);
-  return h;
-}
-
 namespace {
 
 constexpr std::array<Paper, 4> kPapers{{
@@ -48,12 +22,13 @@ constexpr std::array<Paper, 4> kPapers{{
 // vertically in 1/1080 inch from the top of the first page. Both divide every
 // step the printer takes (1/60 to 1/240 inch across, 1/72 and 1/216 down).
 constexpr int kXPerInch = 720;
+constexpr int kYPerInch = 1080;
 constexpr int kXPerPixel = kXPerInch / kPixelsPerInch;  // 2
-constexpr int kYPerPixel = 3;
-constexpr int kYPerPin = 15;    // 1/72 inch
-constexpr int kYPer216 = 5;     // 1/216 inch
-constexpr int kPrintLine = 8 * kXPerInch;
-constexpr int kLeftEdgePixels = kLeftMarginDots * kPixelsPerDot;  // 1/4 inch
+constexpr int kYPerPixel = kYPerInch / kPixelsPerInch;  // 3
+constexpr int kYPerPin = kYPerInch / kPinRowsPerInch;   // 15
+constexpr int kYPer216 = kYPerInch / 216;               // 5
+constexpr int kPrintLine = kLineDots * (kXPerInch / kDotsPerInch);  // 8 inches
+constexpr int kLeftEdgePixels = kLeftMarginDots * kPixelsPerDot;    // 1/4 inch
 constexpr int kDefaultTab = 8;  // columns between power-on tab stops
 
 std::string hexOffset(std::size_t offset) {
@@ -191,13 +166,13 @@ class Printer {
       }
       case '\\': {  // relative position, 1/120 inch, signed
         const int n = static_cast<std::int16_t>(b(2) + 256 * b(3));
-        const int x = x_ + n * 6;
+        const long long x = x_ + n * 6;
         if (x >= leftMargin_ && x < rightMargin_) x_ = x;
         break;
       }
       case 'f':  // skip n columns (m = 0) or n lines (m = 1)
         if (b(2) == 0 || b(2) == '0') {
-          x_ = std::min(x_ + b(3) * charWidth(), rightMargin_);
+          x_ = std::min<long long>(x_ + b(3) * charWidth(), rightMargin_);
         } else {
           for (int i = 0; i < b(3); ++i) lineFeed(spacing_);
         }
@@ -224,7 +199,7 @@ class Printer {
         if (b(2) != 0 && spacing_ > 0) {
           formLength_ = static_cast<long long>(b(2)) * spacing_;
         } else if (b(2) == 0 && b(3) != 0) {
-          formLength_ = static_cast<long long>(b(3)) * 1080;
+          formLength_ = static_cast<long long>(b(3)) * kYPerInch;
         }
         top_ = y_;
         break;
@@ -300,18 +275,18 @@ class Printer {
   }
 
   // One pin mark: a disc 5 pixels across centred on the dot.
-  void pin(int x, long long y) {
+  void pin(long long x, long long y) {
     drawn_ = true;
     if (!draw_) return;
-    const int cx = kLeftEdgePixels + x / kXPerPixel + 1;
+    const long long cx = kLeftEdgePixels + x / kXPerPixel + 1;
     const long long cyPage = (y - pageTop()) / kYPerPixel + 2;
     for (int dy = -2; dy <= 2; ++dy) {
       for (int dx = -2; dx <= 2; ++dx) {
         if (dx * dx + dy * dy > 6) continue;
-        const int px = cx + dx;
+        const long long px = cx + dx;
         const long long py = cyPage + dy;
         if (px < 0 || py < 0 || px >= page_.width || py >= page_.height) continue;
-        put(px, static_cast<int>(py), kInk);
+        put(static_cast<int>(px), static_cast<int>(py), kInk);
       }
     }
   }
@@ -331,7 +306,7 @@ class Printer {
       const int slant = italic ? std::max(0, 7 - r) * 3 / 2 : 0;
       for (int col = 0; col < kGlyphColumns; ++col) {
         if ((unsigned{rows[static_cast<std::size_t>(r)]} >> (kGlyphColumns - 1 - col)) & 1u) {
-          const int x = x_ + width * (1 + 2 * col) / 12 + slant;
+          const long long x = x_ + width * (1 + 2 * col) / 12 + slant;
           pin(x, y_ + r * kYPerPin);
           if (width >= 120) pin(x + width / 24, y_ + r * kYPerPin);  // double width
         }
@@ -345,8 +320,10 @@ class Printer {
     wrapIfFull();
     drawn_ = true;
     if (draw_) {
-      const int x0 = kLeftEdgePixels + x_ / kXPerPixel + 1;
-      const int x1 = kLeftEdgePixels + (x_ + charWidth()) / kXPerPixel - 2;
+      // Inside the print line: wrapIfFull has just made room.
+      const int x = static_cast<int>(x_);
+      const int x0 = kLeftEdgePixels + x / kXPerPixel + 1;
+      const int x1 = kLeftEdgePixels + (x + charWidth()) / kXPerPixel - 2;
       const long long top = (y_ - pageTop()) / kYPerPixel;
       const int y0 = static_cast<int>(std::min<long long>(top, page_.height));
       const int y1 = static_cast<int>(std::min<long long>(top + kGlyphPins * kPixelsPerUnit - 1, page_.height));
@@ -400,7 +377,9 @@ class Printer {
   bool stopped_ = false;
   std::size_t dirtyBegin_ = 0, dirtyEnd_ = 0;  // pixel rows drawn on
 
-  int x_ = 0;            // print position, 1/720 inch from column 0
+  // Print position, 1/720 inch from column 0: graphics past the right margin
+  // move it on without limit, so it is wide enough for any stream.
+  long long x_ = 0;
   long long y_ = 0;      // top pin, 1/1080 inch from the top of the first page
   long long top_ = 0;    // top of the current form
   long long formLength_ = 0;
@@ -438,16 +417,6 @@ RenderSummary render(std::string_view stream, const RenderOptions& options, cons
     }
   }
   return Printer(options, &sink, true).run(stream);
-}
-
-Rendering render(std::string_view stream, const RenderOptions& options) {
-  Rendering r;
-  const RenderSummary s = render(stream, options, [&r](const Page& page, std::size_t) {
-    r.pages.push_back(page);
-    return true;
-  });
-  r.problems = s.problems;
-  return r;
 }
 
 }  // namespace bspp::preview

@@ -42,14 +42,15 @@
 #include <string_view>
 #include <vector>
 
+#include "compose/escp.h"
+
 namespace bspp::preview {
 
+// The page geometry (dots of 1/120 inch, pin rows of 1/72 inch, the left
+// margin and the print line) is the library's: compose/escp.h.
 inline constexpr int kPixelsPerInch = 360;
-inline constexpr int kPixelsPerDot = 3;    // dots of 1/120 inch
-inline constexpr int kPixelsPerUnit = 5;   // pin rows of 1/72 inch
-inline constexpr int kLeftMarginDots = 30;
-inline constexpr int kPrintLineDots = 960;
-inline constexpr int kColumnDots = 12;
+inline constexpr int kPixelsPerDot = kPixelsPerInch / kDotsPerInch;       // 3
+inline constexpr int kPixelsPerUnit = kPixelsPerInch / kPinRowsPerInch;   // 5
 
 // Pixel values of a page.
 enum Ink : std::uint8_t { kPaper = 0, kInk = 1, kMarker = 2 };
@@ -63,8 +64,6 @@ struct Page {
     return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                   static_cast<std::size_t>(x)];
   }
-  // True when any pixel of the rectangle [x0, x1) x [y0, y1) holds `ink`.
-  bool any(int x0, int y0, int x1, int y1, Ink ink = kInk) const;
 };
 
 // The paper in the printer: its size in pixels at 360 dpi.
@@ -110,19 +109,9 @@ using PageSink = std::function<bool(const Page& page, std::size_t number)>;
 // produced; an empty stream gives one blank page.
 RenderSummary render(std::string_view stream, const RenderOptions& options, const PageSink& sink);
 
-// All pages of a short stream, kept (for tests and small jobs).
-struct Rendering {
-  std::vector<Page> pages;
-  std::vector<Problem> problems;
-};
-Rendering render(std::string_view stream, const RenderOptions& options = {});
-
 // Pixel of the left edge of dot column `dot` (1/120 inch) of the print line,
 // and of the top of pin row `unit` (1/72 inch) of the page.
 inline int pixelX(int dot) { return (kLeftMarginDots + dot) * kPixelsPerDot; }
 inline int pixelY(int unit) { return unit * kPixelsPerUnit; }
-
-// A 64-bit FNV-1a digest of the page's size and pixels, for golden tests.
-std::uint64_t digest(const Page& page);
 
 }  // namespace bspp::preview

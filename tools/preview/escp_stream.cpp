@@ -176,12 +176,4 @@ bool StreamReader::next(Command& out) {
   return emit(info.op, length, value, s_.substr(i, length));
 }
 
-std::vector<Command> parseStream(std::string_view stream) {
-  std::vector<Command> out;
-  StreamReader reader(stream);
-  Command c{};
-  while (reader.next(c)) out.push_back(c);
-  return out;
-}
-
 }  // namespace bspp::preview

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <string_view>
-#include <vector>
 
 namespace bspp::preview {
 
@@ -60,9 +59,6 @@ class StreamReader {
   std::size_t pos_ = 0;
   int modeK_ = 0, modeL_ = 1, modeY_ = 2, modeZ_ = 3;  // ESC "*" m equivalents
 };
-
-// Every command of the stream, for small streams and tests.
-std::vector<Command> parseStream(std::string_view stream);
 
 // Horizontal dots per inch of ESC "*" mode m on a 9-pin printer; 0 for a
 // mode it does not have.

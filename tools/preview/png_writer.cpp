@@ -201,10 +201,4 @@ std::string pageFileName(const std::string& path, std::size_t number) {
   return stem + "-" + std::to_string(number) + extension;
 }
 
-std::vector<std::string> pageFileNames(const std::string& path, std::size_t count) {
-  std::vector<std::string> names;
-  for (std::size_t n = 1; n <= count; ++n) names.push_back(pageFileName(path, n));
-  return names;
-}
-
 }  // namespace bspp::preview

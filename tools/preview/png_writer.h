@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include "escp_render.h"
 
@@ -17,10 +16,9 @@ std::string encodePng(const Page& page);
 // The built-in encoder: the same image in uncompressed deflate blocks.
 std::string encodePngUncompressed(const Page& page);
 
-// File names for `count` pages: the first page is `path` itself, page n is
-// `path` with "-n" before its extension (out.png, out-2.png, out-3.png...).
-std::vector<std::string> pageFileNames(const std::string& path, std::size_t count);
-// The file name of page `number` (from 1).
+// The file name of page `number` (from 1): the first page is `path` itself,
+// page n is `path` with "-n" before its extension (out.png, out-2.png,
+// out-3.png...).
 std::string pageFileName(const std::string& path, std::size_t number);
 
 }  // namespace bspp::preview

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "escp_render.h"
+#include "compose/escp.h"
 #include "escp_stream.h"
 
 namespace bspp::preview {
@@ -45,9 +45,12 @@ std::string quoted(std::string_view text) {
   return s + "\"";
 }
 
-std::string columnSpan(int fromDot, int dots) {
-  const int first = fromDot / kColumnDots;
-  const int last = (fromDot + std::max(dots, 1) - 1) / kColumnDots;
+// Positions are kept in long long: a stream of a few hundred megabytes
+// (--stream takes any file) can move the print position past what an int
+// holds.
+std::string columnSpan(long long fromDot, long long dots) {
+  const long long first = fromDot / kDotsPerColumn;
+  const long long last = (fromDot + std::max(dots, 1LL) - 1) / kDotsPerColumn;
   return first == last ? "column " + std::to_string(first)
                        : "columns " + std::to_string(first) + "-" + std::to_string(last);
 }
@@ -57,7 +60,7 @@ struct Band {
 };
 
 // The 16 dot rows of a band pair (or the 8 of a lone band).
-void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
+void picture(const std::vector<Band>& bands, long long startDot, std::ostream& out) {
   std::size_t width = 0;
   for (const Band& b : bands) width = std::max(width, b.dots.size());
   const int rows = 8 * static_cast<int>(bands.size());
@@ -66,7 +69,7 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
     return x < b.dots.size() &&
            ((unsigned{static_cast<unsigned char>(b.dots[x])} >> (7 - row % 8)) & 1u) != 0;
   };
-  const std::size_t block = kBlockColumns * kColumnDots;
+  const std::size_t block = kBlockColumns * kDotsPerColumn;
   bool any = false;
   for (std::size_t from = 0; from < width; from += block) {
     const std::size_t to = std::min(width, from + block);
@@ -77,9 +80,9 @@ void picture(const std::vector<Band>& bands, int startDot, std::ostream& out) {
     if (!ink) continue;
     any = true;
     std::string ruler;
-    for (std::size_t x = from; x < to; x += kColumnDots) {
-      std::string mark = std::to_string((startDot + static_cast<int>(x)) / kColumnDots);
-      mark.resize(std::min<std::size_t>(kColumnDots, to - x), ' ');
+    for (std::size_t x = from; x < to; x += kDotsPerColumn) {
+      std::string mark = std::to_string((startDot + static_cast<long long>(x)) / kDotsPerColumn);
+      mark.resize(std::min<std::size_t>(kDotsPerColumn, to - x), ' ');
       ruler += mark;
     }
     while (!ruler.empty() && ruler.back() == ' ') ruler.pop_back();
@@ -155,13 +158,28 @@ class Lister {
     if (c.op == Op::LineSpacing && crlf && is(3, Op::Graphics) && escape(ahead_[3], 'L')) {
       const Command g = ahead_[3];
       if (bands_.size() == 2) flushBands();
-      if (bands_.empty()) bandStart_ = 0;
+      if (bands_.empty()) {
+        bandStart_ = 0;
+        pastLine_ = false;
+      }
       ++bandRecords_;
       row(c.offset, bands_.empty() ? "band" : "band (2nd)",
           hexBytes(c.data) + " 0D 0A: feed " + inches(c.value) + "; ESC L k=" +
               std::to_string(g.value) + " (" + hexBytes(stream_.substr(g.offset + 2, 2)) +
               "): dot columns 0-" + std::to_string(g.value - 1) + ", " +
               columnSpan(0, g.value));
+      // The printer drops graphics past the print line: what the bands draw
+      // there (the right half of a character that starts in column 79) is
+      // not printed. Once for the pair, at the first dot column lost.
+      if (g.value > kLineDots && !pastLine_) {
+        pastLine_ = true;
+        ++problems_;
+        row(g.offset + 4 + static_cast<std::size_t>(kLineDots), "PAST LINE",
+            "dot columns " + std::to_string(kLineDots) + "-" + std::to_string(g.value - 1) + " (" +
+                columnSpan(kLineDots, g.value - kLineDots) +
+                ") lie past the end of the print line and are not printed: a character in "
+                "column 79 loses its right half");
+      }
       bands_.push_back(Band{g.data});
       x_ = g.value;
       return drop(4);
@@ -175,7 +193,7 @@ class Lister {
     }
     switch (c.op) {
       case Op::Text: {
-        const int dots = static_cast<int>(c.data.size()) * kColumnDots;
+        const long long dots = static_cast<long long>(c.data.size()) * kDotsPerColumn;
         row(c.offset, "text",
             quoted(c.data) + "  (" + std::to_string(c.data.size()) + " bytes, " +
                 columnSpan(x_, dots) + ")");
@@ -204,19 +222,19 @@ class Lister {
                 inches(c.value < 0 ? -c.value : c.value) + " now, no carriage return");
         break;
       case Op::Graphics: {
-        const int dots = c.value * 120 / c.density;
+        const int dots = c.value * kDotsPerInch / c.density;
         row(c.offset, "graphics",
             hexBytes(c.data.size() ? stream_.substr(c.offset, c.length - c.data.size()) : c.data) +
                 ": " + std::to_string(c.value) + " dot columns at " + std::to_string(c.density) +
                 " dpi" + (c.pins == 9 ? ", 9 pins" : "") + " at " + columnSpan(x_, dots));
         bandStart_ = x_;
-        if (c.pins == 8 && c.density == 120) bands_.push_back(Band{c.data});
+        if (c.pins == 8 && c.density == kDotsPerInch) bands_.push_back(Band{c.data});
         x_ += dots;
         break;
       }
       case Op::Tab:
         row(c.offset, "tab", hexBytes(c.data) + ": to the next tab stop");
-        x_ = (x_ / (8 * kColumnDots) + 1) * 8 * kColumnDots;
+        x_ = (x_ / (8 * kDotsPerColumn) + 1) * 8 * kDotsPerColumn;
         break;
       case Op::VerticalTab:
         row(c.offset, "vertical tab", hexBytes(c.data) + ": to the next vertical tab stop (a line feed when none are set)");
@@ -224,7 +242,7 @@ class Lister {
         break;
       case Op::Backspace:
         row(c.offset, "backspace", hexBytes(c.data) + ": one column back");
-        x_ = x_ >= kColumnDots ? x_ - kColumnDots : 0;
+        x_ = x_ >= kDotsPerColumn ? x_ - kDotsPerColumn : 0;
         break;
       case Op::Setting:
         row(c.offset, "setting", hexBytes(c.data));
@@ -235,7 +253,7 @@ class Lister {
       case Op::Unknown:
         ++problems_;
         row(c.offset, "UNKNOWN", hexBytes(c.data) + ": not a command a 9-pin printer understands");
-        x_ += kColumnDots;
+        x_ += kDotsPerColumn;
         break;
       case Op::Truncated:
         ++problems_;
@@ -253,12 +271,13 @@ class Lister {
   std::deque<Command> ahead_;
   std::ostream& out_;
   std::vector<Band> bands_;
-  int bandStart_ = 0;
-  int x_ = 0;  // dots of 1/120 inch
-  int lines_ = 0;
-  int bandRecords_ = 0;
-  int formFeeds_ = 0;
-  int problems_ = 0;
+  long long bandStart_ = 0;
+  bool pastLine_ = false;  // the band pair reaches past the print line
+  long long x_ = 0;  // dots of 1/120 inch
+  std::size_t lines_ = 0;
+  std::size_t bandRecords_ = 0;
+  std::size_t formFeeds_ = 0;
+  std::size_t problems_ = 0;
 };
 
 }  // namespace

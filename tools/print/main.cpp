@@ -1,7 +1,6 @@
 // bspp-print: prints a file as one job, or shows what the job would be.
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,8 +40,8 @@ class CapturingPort final : public bspp::Port {
  public:
   CapturingPort(std::unique_ptr<bspp::Port> port, std::string& copy)
       : port_(std::move(port)), copy_(copy) {}
-  bool transfer(const std::string& stream, std::uint32_t waitMs) override {
-    copy_ = stream;
+  bool transfer(std::string_view stream, std::uint32_t waitMs) override {
+    copy_.assign(stream);
     if (!port_) return true;
     const bool ok = port_->transfer(stream, waitMs);
     report_ = port_->report();
@@ -127,55 +126,34 @@ std::string groupHint(const std::string& device) {
 }
 #endif
 
-// The system's words for an errno or GetLastError() value.
-std::string systemError(int code) {
-#ifdef _WIN32
-  return "Windows error " + std::to_string(code);
-#else
-  return std::strerror(code);
-#endif
-}
-
-// One line naming why the job was not printed.
+// One line naming why the job was not printed: the failure's own words,
+// finished the way this tool tells its user what to do.
 std::string notPrinted(const bspp::JobReport& report, const std::string& device,
                        std::uint32_t waitMs) {
-  const bspp::TransferReport& t = report.transfer;
-  const std::string system = t.systemError != 0 ? " (" + systemError(t.systemError) + ")" : "";
-  switch (t.failure) {
+  const bspp::FailureWords words = bspp::failureWords(report.transfer, device, waitMs);
+  switch (report.transfer.failure) {
     case bspp::Failure::noSuchPort:
-      return "no printer port " + device + "; the job was not printed";
+    case bspp::Failure::portBusy:
+      return words.phrase() + "; the job was not printed";
     case bspp::Failure::permissionDenied:
 #ifdef _WIN32
-      return "permission denied on " + device + "; the job was not printed";
+      return words.phrase() + "; the job was not printed";
 #else
-      return "permission denied on " + device + groupHint(device) + "; the job was not printed";
+      return words.phrase() + groupHint(device) + "; the job was not printed";
 #endif
-    case bspp::Failure::portBusy:
-      return "the printer port " + device +
-             " is in use by another job or program; the job was not printed";
     case bspp::Failure::timedOut:
-      return "the printer took " + std::to_string(t.written) + " of " + std::to_string(t.total) +
-             " bytes in " + std::to_string(waitMs) + " ms (busy, offline or slower than the wait; " +
-             "--wait gives it longer)";
+      return words.cause + " (" + words.detail + "; --wait gives it longer)";
     case bspp::Failure::deviceError:
-      return "the printer at " + device + " reported an error after " + std::to_string(t.written) +
-             " of " + std::to_string(t.total) + " bytes" + system + "; is it on line, with paper?";
+      return words.phrase() + "; is it on line, with paper?";
     case bspp::Failure::noFont:
-#ifdef _WIN32
-      return "no Chinese font installed: the job's Chinese characters cannot be drawn (the "
-             "\xE5\xAE\x8B\xE4\xBD\x93/SimSun font is needed); nothing printed";
-#else
-      return "no Chinese font installed: the job's Chinese characters cannot be drawn "
-             "(Debian: apt-get install xfonts-wqy); nothing printed";
-#endif
     case bspp::Failure::outOfMemory:
-      return "out of memory composing the job; nothing printed";
+      return words.phrase() + "; nothing printed";
     case bspp::Failure::none:
     case bspp::Failure::badArgument:
     case bspp::Failure::internalError:
       break;
   }
-  return "the job was not printed on " + device + " (" + bspp::describe(t.failure) + ")" + system;
+  return words.phrase();
 }
 
 // Draws and writes one page at a time: memory stays one page whatever the
