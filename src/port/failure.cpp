@@ -6,7 +6,9 @@
 #include "port/port.h"
 
 namespace bspp {
+namespace {
 
+// A short English phrase for `failure`, e.g. "no such port".
 const char* describe(Failure failure) noexcept {
   switch (failure) {
     case Failure::none: return "printed";
@@ -22,8 +24,6 @@ const char* describe(Failure failure) noexcept {
   }
   return "unknown failure";
 }
-
-namespace {
 
 #ifndef _WIN32
 // strerror_r comes in two forms: the XSI one answers 0 and fills the buffer,

@@ -27,9 +27,6 @@ enum class Failure : std::uint8_t {
   internalError,     // any other failure inside the call
 };
 
-// A short English phrase for `failure`, e.g. "no such port".
-const char* describe(Failure failure) noexcept;
-
 // What became of one transfer.
 struct TransferReport {
   Failure failure = Failure::none;
@@ -63,7 +60,7 @@ struct FailureWords {
 //   noFont            "no Chinese font installed: the job's Chinese characters
 //                     cannot be drawn" (the font to install)
 //   outOfMemory       "out of memory composing the job"
-//   any other         "the job was not printed on D (describe(failure))"
+//   any other         "the job was not printed on D (bad argument|internal error)"
 //                     (the system's words for systemError, when set)
 //   none              "the printer at D took all T bytes"
 // Throws only std::bad_alloc.

@@ -1,6 +1,7 @@
 #include "escp_driver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "lp_device.h"
 #include "pappl_fixes.h"
 #include "picture/picture.h"
+#include "port/port.h"
 #include "text_path.h"
 
 namespace bspp::printer_app {
@@ -42,8 +44,8 @@ std::size_t bytesWritten(pappl_device_t* device) {
   return metrics.write_bytes;
 }
 
-// What the device's state reasons mean for the user.
-std::string faultText(pappl_preason_t reasons) {
+// What the device's state reasons say about a failed write.
+std::string reasonsText(pappl_preason_t reasons) {
   std::string text;
   const auto add = [&text](const char* what) {
     text += text.empty() ? std::string(what) : std::string(", ") + what;
@@ -51,7 +53,6 @@ std::string faultText(pappl_preason_t reasons) {
   if ((reasons & PAPPL_PREASON_MEDIA_EMPTY) != 0) add("out of paper");
   if ((reasons & PAPPL_PREASON_MEDIA_JAM) != 0) add("paper jam");
   if ((reasons & PAPPL_PREASON_OFFLINE) != 0) add("off line");
-  if (text.empty()) add("device error");
   return text;
 }
 
@@ -106,8 +107,16 @@ class JobOutput {
     papplDeviceFlush(device_);
     const pappl_preason_t reasons = updateReasons();
     if (!papplJobIsCanceled(job_)) {
-      papplJobSetMessage(job_, "The printer took %zu of %zu bytes (%s); the job was not finished.",
-                         std::min(taken(), offered_), offered_, faultText(reasons).c_str());
+      TransferReport report;
+      report.failure = Failure::deviceError;
+      report.written = std::min(taken(), offered_);
+      report.total = offered_;
+      FailureWords words = failureWords(report, papplPrinterGetDeviceURI(papplJobGetPrinter(job_)),
+                                        kWaitUntilWritten);
+      if (words.detail.empty()) words.detail = reasonsText(reasons);
+      std::string message = words.phrase() + "; the job was not finished.";
+      message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
+      papplJobSetMessage(job_, "%s", message.c_str());
     }
     return false;
   }

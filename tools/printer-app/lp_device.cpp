@@ -25,6 +25,7 @@ constexpr std::uint32_t kWriteSliceMs = 250;
 thread_local std::function<bool()> tStop;
 
 struct ParallelDevice {
+  std::string path;
   std::unique_ptr<HeldPort> port;
   Failure lastFailure = Failure::none;
   int lastError = 0;  // errno behind the last failed write
@@ -66,7 +67,9 @@ bool openDevice(pappl_device_t* device, const char* uri, const char*) {
   char resolved[PATH_MAX];
   struct stat st {};
   if (::realpath(path.c_str(), resolved) == nullptr || ::stat(resolved, &st) != 0) {
-    papplDeviceError(device, "No printer port %s: %s", path.c_str(), std::strerror(errno));
+    TransferReport missing;
+    missing.failure = Failure::noSuchPort;
+    papplDeviceError(device, "%s", failureWords(missing, path, kWaitUntilWritten).phrase().c_str());
     return false;
   }
   if (!S_ISCHR(st.st_mode)) {
@@ -75,18 +78,13 @@ bool openDevice(pappl_device_t* device, const char* uri, const char*) {
   }
   auto d = std::unique_ptr<ParallelDevice>(new (std::nothrow) ParallelDevice);
   if (!d) return false;
+  d->path = path;
   // Held, exclusively, until the device is closed: no other program prints
   // between the pages of a job.
   d->port = holdPort(resolved);
   const TransferReport& opened = d->port->opened();
   if (opened.failure != Failure::none) {
-    if (opened.failure == Failure::permissionDenied) {
-      papplDeviceError(device, "Permission denied on %s (is the user in the lp group?)", path.c_str());
-    } else {
-      papplDeviceError(device, "%s: %s%s%s", path.c_str(), describe(opened.failure),
-                       opened.systemError != 0 ? ": " : "",
-                       opened.systemError != 0 ? std::strerror(opened.systemError) : "");
-    }
+    papplDeviceError(device, "%s", failureWords(opened, path, kWaitUntilWritten).phrase().c_str());
     return false;
   }
   papplDeviceSetData(device, d.release());
@@ -107,15 +105,15 @@ ssize_t writeDevice(pappl_device_t* device, const void* buffer, std::size_t byte
   const char* data = static_cast<const char*>(buffer);
   std::size_t done = 0;
   for (;;) {
-    const TransferReport r = d->port->write(data + done, bytes - done, kWriteSliceMs);
+    TransferReport r = d->port->write(data + done, bytes - done, kWriteSliceMs);
     done += r.written;
     d->lastFailure = r.failure;
     d->lastError = r.systemError;
     if (r.failure == Failure::none) return static_cast<ssize_t>(bytes);
     if (r.failure != Failure::timedOut) {
-      papplDeviceError(device, "The printer port failed: %s%s%s; it took %zu of %zu bytes",
-                       describe(r.failure), r.systemError != 0 ? ": " : "",
-                       r.systemError != 0 ? std::strerror(r.systemError) : "", done, bytes);
+      r.written = done;
+      r.total = bytes;
+      papplDeviceError(device, "%s", failureWords(r, d->path, kWaitUntilWritten).phrase().c_str());
       break;
     }
     if (tStop && tStop()) break;
