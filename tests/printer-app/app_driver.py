@@ -33,8 +33,9 @@ def read(path):
 
 
 class Server:
-    def __init__(self, args, root, listen="127.0.0.1"):
+    def __init__(self, args, root, listen="127.0.0.1", prefix=(), options=()):
         self.args, self.root, self.proc, self.listen = args, root, None, listen
+        self.prefix, self.options = list(prefix), list(options)
         self.state, self.log = os.path.join(root, "state"), os.path.join(root, "server.log")
         for d in ("state", "spool", "home", "tmp"):
             os.makedirs(os.path.join(root, d), exist_ok=True)
@@ -50,7 +51,7 @@ class Server:
     def start(self):
         with open(self.log, "ab") as logf:
             self.proc = subprocess.Popen(
-                [self.args.app, "server", "-o", "server-port=%d" % self.port, "-o", "listen-hostname=" + self.listen,
+                self.prefix + [self.args.app, "server"] + self.options + ["-o", "server-port=%d" % self.port, "-o", "listen-hostname=" + self.listen,
                  "-o", "spool-directory=" + os.path.join(self.root, "spool"),
                  "-o", "state-file=" + os.path.join(self.state, "app.state"), "-o", "log-file=" + self.log,
                  "-o", "log-level=debug"], env=self.env, stdin=subprocess.DEVNULL, stdout=logf,
@@ -694,6 +695,70 @@ def cmd_hostile(args):
         check(peak < 200, "the server's memory peaked at %.0f MiB" % peak)
 
 
+# ------------------------------------------------------------------ least privilege
+
+def cmd_unprivileged(args):
+    """The server as its systemd unit runs it: a user of its own, in group lp,
+    with no privileges to gain, listening on a local socket where root's
+    sub-commands find it. It reaches a printer port of group lp and prints."""
+    import grp, pwd, tty
+    if os.getuid() != 0 or not shutil.which("setpriv"):
+        print("SKIP: needs root and setpriv to start the server as another user")
+        return SKIPPED
+    nobody, lp = pwd.getpwnam("nobody"), grp.getgrnam("lp")
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    port = os.ttyname(slave)
+    os.chown(port, 0, lp.gr_gid)
+    os.chmod(port, 0o660)
+    received = bytearray()
+
+    def read_port():
+        with contextlib.suppress(OSError):
+            for chunk in iter(lambda: os.read(master, 65536), b""):
+                received.extend(chunk)
+    threading.Thread(target=read_port, daemon=True).start()
+    root = os.path.join(args.work, "server")
+    server = Server(args, root, prefix=["setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
+                                        "--groups=%d" % lp.gr_gid, "--no-new-privs"],
+                    options=["-o", "local-socket=" + os.path.join(root, "state", "bspp-printer-app.sock")])
+    for d, _, _ in os.walk(root):
+        os.chown(d, nobody.pw_uid, nobody.pw_gid)
+    try:
+        server.start()
+        with open("/proc/%d/status" % server.proc.pid) as f:
+            status = f.read()
+        check(re.search(r"^Uid:\s+%d\s" % nobody.pw_uid, status, re.M) and
+              re.search(r"^Groups:.*\b%d\b" % lp.gr_gid, status, re.M), "the server runs as:\n%s" % status)
+        server.add_printer("parallel:" + port)
+        note = write(os.path.join(args.work, "note.txt"), TEXT)
+        attrs = wait_job(server, print_file(server, note, "text/plain"))
+        check(attrs.get("job-state") == COMPLETED, "the unprivileged server did not print: %s" % attrs)
+        want = bspp_stream(note)
+        deadline = time.monotonic() + 5
+        while bytes(received) != want and time.monotonic() < deadline:
+            time.sleep(0.05)
+        check(bytes(received) == want, "the port got %d bytes, expected %d" % (len(received), len(want)))
+        # It can write nowhere but its own folders: a file: printer elsewhere fails.
+        server.client("add", "-d", "elsewhere", "-m", "escp9_80", "-v", "file:///etc/bspp-test-never")
+        check(not os.path.exists("/etc/bspp-test-never"), "the unprivileged server wrote into /etc")
+    finally:
+        server.stop()
+        os.close(slave)
+
+    # The unit that runs it so: valid, and hardened (systemd's own score).
+    unit = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "printer-app",
+                        "bspp-printer-app.service.in")
+    text = read(unit).decode().replace("@BINDIR@", os.path.dirname(os.path.abspath(args.app)))
+    path = write(os.path.join(args.work, "bspp-printer-app.service"), text.replace("@DOCDIR@", "/usr/share/doc/bspp"))
+    if shutil.which("systemd-analyze"):
+        r = subprocess.run(["systemd-analyze", "verify", path], capture_output=True, text=True)
+        check(r.returncode == 0, "systemd-analyze verify: %s" % r.stderr)
+        r = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=45", path],
+                           capture_output=True, text=True)
+        check(r.returncode == 0, "the unit's exposure is above 4.5:\n%s" % r.stdout[-600:])
+
+
 # ------------------------------------------------------------------ remote
 
 SKIPPED = 77
@@ -831,7 +896,7 @@ def cmd_remote(args):
 def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile"))
+    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile", "unprivileged"))
     parser.add_argument("--app", required=True, help="the bspp-printer-app executable")
     parser.add_argument("--bspp-print", required=True, help="the bspp-print executable")
     parser.add_argument("--work", required=True, help="a folder for this test's files (emptied first)")
