@@ -30,7 +30,8 @@ File fileOf(const std::string& text) {
 std::string printed(const std::string& text, Charset charset, std::size_t* largest = nullptr) {
   File f = fileOf(text);
   std::string stream;
-  printText(f.get(), charset, [&](std::string_view piece) {
+  const std::unique_ptr<DrawSurface> surface = prepareGlyphSurface();
+  printText(f.get(), charset, *surface, [&](std::string_view piece) {
     if (largest != nullptr) *largest = std::max(*largest, piece.size());
     stream += piece;
     return true;
@@ -73,7 +74,7 @@ TEST(TextPath, RefusesBeforeSendingAndSaysWhere) {
     File f = fileOf(text);
     bool sent = false;
     try {
-      printText(f.get(), charset, [&](std::string_view) { return sent = true; });
+      printText(f.get(), charset, *prepareGlyphSurface(), [&](std::string_view) { return sent = true; });
       ADD_FAILURE() << "printed: " << text;
     } catch (const TextRefused& e) {
       EXPECT_NE(std::string(e.what()).find(place), std::string::npos) << e.what();
@@ -81,11 +82,41 @@ TEST(TextPath, RefusesBeforeSendingAndSaysWhere) {
     EXPECT_FALSE(sent) << text;
   }
   File f = fileOf("abc");
-  EXPECT_THROW(printText(f.get(), Charset::unsupported, [](std::string_view) { return true; }), TextRefused);
+  EXPECT_THROW(printText(f.get(), Charset::unsupported, *prepareGlyphSurface(), [](std::string_view) { return true; }),
+               TextRefused);
   EXPECT_EQ(charsetOf("text/plain", ""), Charset::automatic);
   EXPECT_EQ(charsetOf("text/plain; charset=\"utf-8\"", "gb2312"), Charset::utf8);
   EXPECT_EQ(charsetOf("text/plain", "gb2312"), Charset::gb2312);
   EXPECT_EQ(charsetOf("text/plain;charset=iso-8859-1", ""), Charset::unsupported);
+}
+
+// A surface whose font lacks every character it is asked to draw.
+class NoFont final : public DrawSurface {
+ public:
+  void clear() override {}
+  void draw(const GlyphCell*, std::size_t count) override { missed_ = missed_ || count > 0; }
+  void readInk(InkColumns& ink) override { ink.fill(0); }
+  bool missedGlyph() const override { return missed_; }
+
+ private:
+  bool missed_ = false;
+};
+
+TEST(TextPath, NoFontForTheChineseCharactersRefusesBeforeSending) {
+  File f = fileOf("plain text\nand \xE4\xB8\xAD\xE6\x96\x87\n");
+  NoFont surface;
+  bool sent = false;
+  try {
+    printText(f.get(), Charset::automatic, surface, [&](std::string_view) { return sent = true; });
+    ADD_FAILURE() << "printed without a font";
+  } catch (const TextRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("no Chinese font"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("line 2, column 5"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(sent);
+  File ascii = fileOf("only ASCII\n");
+  NoFont unused;
+  EXPECT_TRUE(printText(ascii.get(), Charset::automatic, unused, [](std::string_view) { return true; }));
 }
 
 TEST(TextPath, ALongTextGoesOutInPiecesAndAStopStopsIt) {
@@ -98,7 +129,7 @@ TEST(TextPath, ALongTextGoesOutInPiecesAndAStopStopsIt) {
 
   File f = fileOf(text);
   int calls = 0;
-  EXPECT_FALSE(printText(f.get(), Charset::utf8, [&](std::string_view) { return ++calls < 2; }));
+  EXPECT_FALSE(printText(f.get(), Charset::utf8, *prepareGlyphSurface(), [&](std::string_view) { return ++calls < 2; }));
   EXPECT_EQ(calls, 2);
 }
 

@@ -11,6 +11,7 @@
 
 #include "callback.h"
 #include "compose/escp.h"
+#include "compose/glyph_surface.h"
 #include "lp_device.h"
 #include "pappl_fixes.h"
 #include "picture/picture.h"
@@ -181,9 +182,10 @@ bool printTextDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     const int copies = copiesOf(job);
     papplJobSetImpressions(job, copies);
     JobOutput out(job, device);
+    const std::unique_ptr<DrawSurface> surface = prepareGlyphSurface();
     for (int copy = 0; copy < copies; ++copy) {
       try {
-        if (!printText(document.file, cs, out.sink())) return false;
+        if (!printText(document.file, cs, *surface, out.sink())) return false;
       } catch (const TextRefused& e) {
         refuseDocument(job, e.what());
         return false;

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "compose/glyph_bander.h"
-#include "compose/glyph_surface.h"
 #include "compose/line_composer.h"
 #include "text_input.h"
 #include "text_records.h"
@@ -137,18 +136,16 @@ Charset charsetOf(std::string_view format, std::string_view documentCharset) {
   return charsetNamed(trim(lower(documentCharset)));
 }
 
-bool printText(std::FILE* document, Charset charset, const StreamSink& sink) {
+bool printText(std::FILE* document, Charset charset, DrawSurface& surface, const StreamSink& sink) {
   const Checked checked = check(document, charset);
-
-  std::unique_ptr<DrawSurface> surface = prepareGlyphSurface();
-  if (!fontDrawsAll(*surface, checked.codes)) {
+  if (!fontDrawsAll(surface, checked.codes)) {
     throw TextRefused("no Chinese font is installed to draw the characters (first at " +
                       where(checked.firstDoubleByte) + "); nothing was printed");
   }
 
   TextDecoder decoder(checked.encoding);
   tools::RecordLayout layout(tools::LongLines::wrap);
-  GlyphBander bander(*surface);
+  GlyphBander bander(surface);
   LineComposer composer(&bander);
   std::string gb, records, stream, lastRecord;
   bool going = true;

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "compose/draw_surface.h"
+
 namespace bspp::printer_app {
 
 enum class Charset { automatic, utf8, gb2312, unsupported };
@@ -30,11 +32,11 @@ using StreamSink = std::function<bool(std::string_view bytes)>;
 
 // One copy of the text in `document` (read from its start, twice): its
 // lines as 80-column records, long lines continued, a form feed a page of
-// its own, then a NUL, composed with the platform's glyph raster, so the
-// job ends with a form feed. Throws TextRefused, before anything is sent,
-// for a character the library cannot print (naming line and column) or
-// when no font can draw the Chinese characters. False when the sink
-// stopped the job.
-bool printText(std::FILE* document, Charset charset, const StreamSink& sink);
+// its own, then a NUL, composed with the glyphs of `surface` (the
+// platform's glyph raster), so the job ends with a form feed. Throws
+// TextRefused, before anything is sent, for a character the library cannot
+// print (naming line and column) or when the surface cannot draw one of the
+// Chinese characters. False when the sink stopped the job.
+bool printText(std::FILE* document, Charset charset, DrawSurface& surface, const StreamSink& sink);
 
 }  // namespace bspp::printer_app
