@@ -759,6 +759,83 @@ def cmd_unprivileged(args):
         check(r.returncode == 0, "the unit's exposure is above 4.5:\n%s" % r.stdout[-600:])
 
 
+# ------------------------------------------------------------------ a CUPS queue
+
+class Cupsd:
+    """A private CUPS scheduler: its own folders, a local socket and a
+    loopback port, nothing of the system's /etc/cups or /run/cups."""
+
+    def __init__(self, root):
+        self.root, self.proc = root, None
+        for d in ("cache", "state", "spool", "tmp", "ppd", "log"):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        os.chmod(root, 0o755)
+        self.socket = os.path.join(root, "cups.sock")
+        with socket.create_server(("127.0.0.1", 0)) as s:
+            self.port = s.getsockname()[1]
+        write(os.path.join(root, "cupsd.conf"),
+              "Listen 127.0.0.1:%d\nListen %s\nLogLevel warn\nBrowsing No\nDefaultAuthType Basic\n"
+              "<Location />\nOrder allow,deny\nAllow 127.0.0.1\nAllow @LOCAL\n</Location>\n"
+              "<Policy default>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n" % (self.port, self.socket))
+        write(os.path.join(root, "cups-files.conf"),
+              "ServerRoot %(r)s\nCacheDir %(r)s/cache\nStateDir %(r)s/state\nRequestRoot %(r)s/spool\n"
+              "TempDir %(r)s/tmp\nErrorLog %(r)s/log/error_log\nAccessLog %(r)s/log/access_log\n"
+              "PageLog %(r)s/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
+              "User lp\nGroup lp\nSystemGroup root\nFileDevice No\n" % {"r": root})
+
+    def start(self):
+        self.proc = subprocess.Popen(["cupsd", "-f", "-c", os.path.join(self.root, "cupsd.conf"),
+                                      "-s", os.path.join(self.root, "cups-files.conf")],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, start_new_session=True)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(self.socket):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise OSError("cupsd did not start: %s" % read(os.path.join(self.root, "log", "error_log"))[-800:])
+            time.sleep(0.1)
+
+    def run(self, *cmd):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("CUPS_")}
+        return subprocess.run(list(cmd), capture_output=True, text=True, timeout=120, env=env)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGTERM)
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.proc.wait(10)
+        if self.proc and self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+
+
+def cmd_cups(args):
+    """Chinese text from a desktop's CUPS queue made with -m everywhere, as the
+    README says to send it (lp -o raw): byte for byte what bspp-print makes."""
+    if os.getuid() != 0 or not shutil.which("cupsd") or not shutil.which("lpadmin"):
+        print("SKIP: needs root, cupsd and lpadmin")
+        return SKIPPED
+    cups = Cupsd(os.path.join(args.work, "cups"))
+    try:
+        cups.start()
+    except OSError as e:
+        print("SKIP: %s" % e)
+        return SKIPPED
+    device = Device(args)
+    try:
+        with running(args, device.uri) as server:
+            r = cups.run("lpadmin", "-h", cups.socket, "-p", PRINTER, "-E", "-v", server.uri(), "-m", "everywhere")
+            check(r.returncode == 0, "lpadmin -m everywhere failed: %s%s" % (r.stdout, r.stderr))
+            note = write(os.path.join(args.work, "note.txt"), TEXT)
+            r = cups.run("lp", "-h", cups.socket, "-d", PRINTER, "-o", "raw", note)
+            check(r.returncode == 0, "lp -o raw failed: %s%s" % (r.stdout, r.stderr))
+            want, deadline = bspp_stream(note), time.monotonic() + 60
+            got = b""
+            while len(got) < len(want) and time.monotonic() < deadline:
+                time.sleep(0.2)
+                got += device.new_bytes()
+            check(got == want, "through the CUPS queue the printer got %d bytes, expected %d" % (len(got), len(want)))
+    finally:
+        cups.stop()
+
+
 # ------------------------------------------------------------------ remote
 
 SKIPPED = 77
@@ -896,7 +973,7 @@ def cmd_remote(args):
 def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile", "unprivileged"))
+    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile", "unprivileged", "cups"))
     parser.add_argument("--app", required=True, help="the bspp-printer-app executable")
     parser.add_argument("--bspp-print", required=True, help="the bspp-print executable")
     parser.add_argument("--work", required=True, help="a folder for this test's files (emptied first)")
