@@ -351,15 +351,6 @@ def cmd_pictures(args):
 # Faults of PAPPL 1.3.1 itself that the application cannot mend, as ipptool
 # reports them. Every other failure fails.
 PAPPL_FAULTS = {
-    # From a loopback client PAPPL leaves the ipps: URI out of
-    # printer-uri-supported and uri-authentication-supported but keeps
-    # "tls" in uri-security-supported.
-    ("RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
-     "EXPECTED: printer-uri-supported (1 values) SAME-COUNT-AS uri-security-supported (2 values)"),
-    ("RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
-     "EXPECTED: uri-security-supported (2 values) SAME-COUNT-AS uri-authentication-supported (1 values)"),
-    # A job held by job-hold-until is answered without job-state-reasons.
-    ("Print-Job with job-hold-until", "EXPECTED: job-state-reasons"),
     # PAPPL 1.3.1 has no page or document overrides.
     ("PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "EXPECTED: overrides-supported"),
 }
@@ -421,6 +412,22 @@ def cmd_conformance(args):
         time.sleep(1.1)  # printer-up-time must be above 0
         run_suite(server.uri(), os.path.join(suite, "ipp-2.0.test"), os.path.join(suite, "document.jpg"), 30)
         run_suite(server.uri(), everywhere, os.path.join(suite, "document.jpg"), 0)
+
+        # What phones and Windows read: a JPEG size they may send, an IEEE 1284
+        # device ID that parses, no certification claimed, URF media types
+        # that are the printer's.
+        attrs = group_with(ipp(server.uri(), "Get-Printer-Attributes"), "printer-name")
+        jpeg, job = attrs.get("jpeg-k-octets-supported"), attrs.get("job-k-octets-supported")
+        check(jpeg and jpeg == job and str(jpeg) != "0-0", "jpeg-k-octets-supported is %s (job: %s)" % (jpeg, job))
+        check("mopria-certified" not in attrs, "mopria-certified is claimed: %s" % attrs.get("mopria-certified"))
+        fields = dict(f.split(":", 1) for f in attrs.get("printer-device-id", "").split(";") if f)
+        check(all(k in fields for k in ("MFG", "MDL", "CMD")) and
+              set(fields["CMD"].split(",")) >= {"ESCP", "TXT", "JPEG", "PNG", "PWGRaster", "URF"} and
+              not any("/" in c for c in fields["CMD"].split(",")), "printer-device-id: %s" % attrs.get("printer-device-id"))
+        mt = [u for u in attrs.get("urf-supported", []) if u.startswith("MT")]
+        types = attrs.get("media-type-supported")
+        check(mt == ["MT1"] and types in ("stationery", ["stationery"]),
+              "urf-supported %s against media-type-supported %s" % (mt, types))
 
 
 # ------------------------------------------------------------------ load

@@ -244,9 +244,11 @@ constexpr const char* kHidden = "(private)";
 //
 // PAPPL 1.3.1 shows every job's name and owner to every client. As CUPS
 // does by default, a client on another address sees the names and owners
-// of its own jobs only. And a job PAPPL restored from the state answers
-// job-id and job-name twice (they are in the attributes it saved with the
-// job and it adds them again when it loads them): the second is dropped.
+// of its own jobs only. A job PAPPL restored from the state answers job-id
+// and job-name twice (they are in the attributes it saved with the job and
+// it adds them again when it loads them): the second is dropped. And a job
+// held by job-hold-until is answered without job-state-reasons (PAPPL looks
+// for its reasons among the lower bits only): they are added.
 
 bool isPrivateJobAttribute(const char* name) {
   static const char* const kPrivate[] = {"job-name", "job-originating-user-name",
@@ -258,6 +260,18 @@ bool isPrivateJobAttribute(const char* name) {
   return false;
 }
 
+// job-state-reasons, every reason of the job's.
+void addJobStateReasons(ipp_t* response, pappl_job_t* job) {
+  std::vector<const char*> reasons;
+  const unsigned bits = papplJobGetReasons(job);
+  for (unsigned bit = 1; bit != 0 && bit <= bits; bit <<= 1) {
+    if ((bits & bit) != 0) reasons.push_back(_papplJobReasonString(static_cast<pappl_jreason_t>(bit)));
+  }
+  if (reasons.empty()) reasons.push_back("none");
+  ippAddStrings(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons",
+                static_cast<int>(reasons.size()), nullptr, reasons.data());
+}
+
 // ---------------------------------------------------------------------------
 // 6. Printer attributes that PAPPL 1.3.1 answers wrongly.
 //
@@ -265,7 +279,9 @@ bool isPrivateJobAttribute(const char* name) {
 // copies, so it says 0-0 (no JPEG at all); mopria-certified claims a
 // certification nobody gave this printer; printer-device-id, when PAPPL
 // makes it, lists MIME types with parameters in CMD, whose ';' ends the
-// field for an IEEE 1284 parser. They are put right in every answer.
+// field for an IEEE 1284 parser; and to a client on loopback it lists one
+// printer URI but a security and an authentication value for two. They are
+// put right in every answer.
 
 // "CMD:" of an IEEE 1284 device ID as the commands it names: MIME types as
 // the short names 1284 uses.
@@ -292,13 +308,35 @@ void fixPrinterAttributes(ipp_t* response) {
   ipp_attribute_t* jobOctets = nullptr;
   ipp_attribute_t* jpegOctets = nullptr;
   ipp_attribute_t* deviceId = nullptr;
+  ipp_attribute_t* uris = nullptr;
+  std::vector<ipp_attribute_t*> perUri;  // one value for each printer URI
   std::vector<ipp_attribute_t*> doomed;
   for (ipp_attribute_t* a : lastGroup(response)) {
     const char* name = ippGetName(a);
     if (std::strcmp(name, "job-k-octets-supported") == 0) jobOctets = a;
     if (std::strcmp(name, "jpeg-k-octets-supported") == 0) jpegOctets = a;
     if (std::strcmp(name, "printer-device-id") == 0) deviceId = a;
+    if (std::strcmp(name, "printer-uri-supported") == 0) uris = a;
+    if (std::strcmp(name, "uri-security-supported") == 0 ||
+        std::strcmp(name, "uri-authentication-supported") == 0) {
+      perUri.push_back(a);
+    }
     if (std::strcmp(name, "mopria-certified") == 0) doomed.push_back(a);
+  }
+  if (uris != nullptr) {
+    // Made again with the first values (CUPS 2.4's ippDeleteValues does not
+    // delete the last value of an attribute).
+    const int count = ippGetCount(uris);
+    for (ipp_attribute_t* a : perUri) {
+      if (ippGetCount(a) <= count) continue;
+      const std::string name = ippGetName(a);
+      std::vector<std::string> kept;
+      for (int i = 0; i < count; ++i) kept.emplace_back(ippGetString(a, i, nullptr));
+      std::vector<const char*> values;
+      for (const std::string& k : kept) values.push_back(k.c_str());
+      ippDeleteAttribute(response, a);
+      ippAddStrings(response, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name.c_str(), count, nullptr, values.data());
+    }
   }
   for (ipp_attribute_t* a : doomed) ippDeleteAttribute(response, a);
   if (jobOctets != nullptr && jpegOctets != nullptr) {
@@ -440,14 +478,7 @@ void respondWithJob(pappl_client_t* client, pappl_job_t* job) {
     ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, ippGetString(uri, 0, nullptr));
   }
   ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", static_cast<int>(papplJobGetState(job)));
-  std::vector<const char*> reasons;
-  const unsigned bits = papplJobGetReasons(job);
-  for (unsigned bit = 1; bit != 0 && bit <= bits; bit <<= 1) {
-    if ((bits & bit) != 0) reasons.push_back(_papplJobReasonString(static_cast<pappl_jreason_t>(bit)));
-  }
-  if (reasons.empty()) reasons.push_back("none");
-  ippAddStrings(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons",
-                static_cast<int>(reasons.size()), nullptr, reasons.data());
+  addJobStateReasons(response, job);
 }
 
 void spool(pappl_client_t* client, pappl_job_t* job) {
@@ -857,6 +888,10 @@ void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* client, cup
       if (twice || (hide && isPrivateJobAttribute(name.c_str()))) doomed.push_back(a);
     }
     for (ipp_attribute_t* a : doomed) ippDeleteAttribute(response, a);
+    const bool asked = ra == nullptr || cupsArrayFind(ra, const_cast<char*>("job-state-reasons")) != nullptr;
+    bool have = false;
+    for (const std::string& n : seen) have = have || n == "job-state-reasons";
+    if (asked && !have) addJobStateReasons(response, job);
     return 0;
   });
 }
