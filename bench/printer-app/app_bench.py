@@ -68,10 +68,32 @@ def time_job(uri, test, path, fmt, device, runs):
     return times
 
 
+def submit_many(port, count):
+    """`count` short text jobs, one request each, as fast as the server takes
+    them; returns when they are submitted."""
+    import http.client
+    name = b"/ipp/print/bench"
+    for i in range(count):
+        body = bytearray(struct.pack(">BBHI", 2, 0, 0x0002, i + 1) + b"\x01")
+        for tag, key, value in ((0x47, b"attributes-charset", b"utf-8"),
+                                (0x48, b"attributes-natural-language", b"en"),
+                                (0x45, b"printer-uri", b"ipp://127.0.0.1:%d" % port + name),
+                                (0x42, b"requesting-user-name", b"bench"),
+                                (0x49, b"document-format", b"text/plain")):
+            body += struct.pack(">BH", tag, len(key)) + key + struct.pack(">H", len(value)) + value
+        body += b"\x03" + ("作业 %d\n" % i).encode()
+        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        conn.request("POST", name.decode(), bytes(body), {"Content-Type": "application/ipp"})
+        conn.getresponse().read()
+        conn.close()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--app", required=True)
     ap.add_argument("--runs", type=int, default=11)
+    ap.add_argument("--history", type=int, default=0,
+                    help="then submit this many short jobs and time the text page again")
     a = ap.parse_args()
     work = tempfile.mkdtemp(prefix="bspp-app-bench-")
     env = dict(os.environ, TMPDIR=work, HOME=work, XDG_CONFIG_HOME=work)
@@ -105,6 +127,18 @@ def main():
                                 ("picture page (PNG 1200x1500 at 150 dpi)", picture, "image/png")):
             t = time_job(uri, test, path, fmt, device, a.runs)
             print(f"{name}: median {statistics.median(t):.1f} ms, best {min(t):.1f} ms over {len(t)} runs")
+        if a.history:
+            start = time.perf_counter()
+            submit_many(port, a.history)
+            # Until the queue has drained: the device file stops growing.
+            size = -1
+            while os.path.getsize(device) != size:
+                size = os.path.getsize(device)
+                time.sleep(1)
+            print(f"{a.history} short jobs printed in {time.perf_counter() - start:.1f} s")
+            t = time_job(uri, test, text, "text/plain", device, a.runs)
+            print(f"text page after {a.history} jobs: median {statistics.median(t):.1f} ms, "
+                  f"best {min(t):.1f} ms over {len(t)} runs")
     finally:
         server.send_signal(signal.SIGTERM)
         try:

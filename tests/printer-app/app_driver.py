@@ -81,12 +81,15 @@ class Server:
         self.proc.wait(10)
 
     def stop(self):
+        """Shuts the server down; its exit status (a crash, or a leak under
+        AddressSanitizer, ends it with another than 0)."""
         if not self.proc:
-            return
+            return None
+        status = None
         with contextlib.suppress(subprocess.TimeoutExpired):
             if self.proc.poll() is None:
                 self.client("shutdown")
-                self.proc.wait(10)
+                status = self.proc.wait(20)
         self.kill()
         # Anything else running with this state folder (a server a client
         # sub-command started, a child left behind).
@@ -95,6 +98,7 @@ class Server:
             with contextlib.suppress(OSError):
                 if int(pid) != os.getpid() and marker in read("/proc/%s/environ" % pid):
                     os.kill(int(pid), signal.SIGKILL)
+        return status
 
 
 @contextlib.contextmanager
@@ -108,6 +112,8 @@ def running(args, device_uri=None, listen="127.0.0.1"):
             server.add_printer(device_uri)
         yield server
         check(server.proc.poll() is None, "the server died: %s" % server.proc.returncode)
+        status = server.stop()
+        check(status == 0, "the server ended with status %s (see its log)" % status)
     except BaseException:
         with contextlib.suppress(OSError):
             tail = b"\n".join(read(server.log).splitlines()[-40:]).decode("utf-8", "replace")
