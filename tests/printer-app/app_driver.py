@@ -439,24 +439,46 @@ def cmd_conformance(args):
 # ------------------------------------------------------------------ load
 
 def cmd_load(args):
+    """Four clients at once, each sending text, PWG raster and PNG jobs: every
+    job's stream reaches the device once, whole, one after another (the
+    pictures' streams are first printed one at a time, to know them)."""
+    from PIL import Image
     device = Device(args)
-    texts = {}  # every job different in length and content
+    docs = {}  # every job different in length and content: key -> (path, format)
     for c in range(4):
         for j in range(20):
-            lines = ["客户 %d 的第 %d 份作业" % (c, j)] + ["行 %02d 数据 %s" % (k, "甲乙丙丁"[k % 4] * (k % 7 + 1))
-                                                  for k in range(1 + (c * 20 + j) % 9)]
-            texts[(c, j)] = write(os.path.join(args.work, "c%d-j%02d.txt" % (c, j)), "\n".join(lines) + "\n")
-    expected = {key: bspp_stream(path) for key, path in texts.items()}
+            key = (c, j)
+            if j % 5 == 3:  # a PWG raster page: a bar whose place tells the job
+                rows = picture(int(8.5 * 180), 180, [(20 * j + 200 * c, 40, 20 * j + 200 * c + 150, 140)])
+                docs[key] = (os.path.join(args.work, "c%d-j%02d.pwg" % key), "image/pwg-raster")
+                pwg_raster(docs[key][0], rows, 180)
+            elif j % 5 == 4:  # a small PNG
+                img = Image.new("L", (60 + 10 * c + j, 40), 255)
+                img.paste(0, (5, 5, 20 + j, 30))
+                docs[key] = (os.path.join(args.work, "c%d-j%02d.png" % key), "image/png")
+                img.save(docs[key][0])
+            else:
+                lines = ["客户 %d 的第 %d 份作业" % key] + ["行 %02d 数据 %s" % (k, "甲乙丙丁"[k % 4] * (k % 7 + 1))
+                                                       for k in range(1 + (c * 20 + j) % 9)]
+                docs[key] = (write(os.path.join(args.work, "c%d-j%02d.txt" % key), "\n".join(lines) + "\n"),
+                             "text/plain")
+    expected = {key: bspp_stream(path) for key, (path, fmt) in docs.items() if fmt == "text/plain"}
     with running(args, device.uri) as server:
+        for key, (path, fmt) in docs.items():
+            if fmt != "text/plain":
+                check(wait_job(server, print_file(server, path, fmt)).get("job-state") == COMPLETED,
+                      "picture %s did not print alone" % (key,))
+                expected[key] = device.new_bytes()
+        check(len(set(expected.values())) == len(expected), "two jobs make the same stream")
         with concurrent.futures.ThreadPoolExecutor(4) as pool:  # one client a thread, 20 jobs each
-            jobs = dict(sum(pool.map(lambda c: [((c, j), print_file(server, texts[(c, j)], "text/plain"))
-                                                for j in range(20)], range(4)), []))
+            jobs = dict(sum(pool.map(lambda c: [((c, j), print_file(server, *docs[(c, j)])) for j in range(20)],
+                                     range(4)), []))
         check(len(set(jobs.values())) == 80, "job ids are not unique: %s" % jobs)
         for key, job in sorted(jobs.items()):
             attrs = wait_job(server, job)
             check(attrs.get("job-state") == COMPLETED, "job %s %s did not complete: %s" % (job, key, attrs))
-    # The device holds each stream exactly once, whole, one after another.
-    data, pos, seen = read(device.path), 0, set()
+        # The device holds each stream exactly once, whole, one after another.
+        data, pos, seen = device.new_bytes(), 0, set()
     by_stream = {stream: key for key, stream in expected.items()}
     while pos < len(data):
         match = [s for s in by_stream if data.startswith(s, pos)]

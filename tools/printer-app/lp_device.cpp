@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "callback.h"
 #include "port/held_port.h"
 
 namespace bspp::printer_app {
@@ -35,7 +36,7 @@ ParallelDevice* dataOf(pappl_device_t* device) {
   return static_cast<ParallelDevice*>(papplDeviceGetData(device));
 }
 
-bool listDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
+bool listPorts(pappl_device_cb_t cb, void* data) {
   for (const char* pattern : {"/dev/lp[0-9]*", "/dev/usb/lp[0-9]*"}) {
     glob_t found{};
     if (glob(pattern, 0, nullptr, &found) == 0) {
@@ -61,7 +62,7 @@ std::string pathOf(const char* uri) {
   return path;
 }
 
-bool openDevice(pappl_device_t* device, const char* uri, const char*) {
+bool openPort(pappl_device_t* device, const char* uri) {
   const std::string path = pathOf(uri);
   // Only a character device, wherever a link leads: a port is never a file.
   char resolved[PATH_MAX];
@@ -89,6 +90,15 @@ bool openDevice(pappl_device_t* device, const char* uri, const char*) {
   }
   papplDeviceSetData(device, d.release());
   return true;
+}
+
+// PAPPL's callbacks for the scheme; nothing thrown reaches PAPPL.
+bool listDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
+  return orElse(false, [&] { return listPorts(cb, data); });
+}
+
+bool openDevice(pappl_device_t* device, const char* uri, const char*) {
+  return orElse(false, [&] { return openPort(device, uri); });
 }
 
 void closeDevice(pappl_device_t* device) {

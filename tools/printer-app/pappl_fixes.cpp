@@ -664,7 +664,7 @@ void onTerm(int signal) {
 }
 
 // Every second while the server runs: the state, and stopping.
-bool everySecond(pappl_system_t* system, void*) {
+bool watch(pappl_system_t* system) {
   static bool handlerInstalled = false;
   static std::time_t stopAsked = 0;
   if (!handlerInstalled) {
@@ -690,6 +690,10 @@ bool everySecond(pappl_system_t* system, void*) {
     }
   }
   return true;
+}
+
+bool everySecond(pappl_system_t* system, void*) {
+  return orElse(true, [&] { return watch(system); });
 }
 
 // ---------------------------------------------------------------------------
