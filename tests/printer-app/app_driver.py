@@ -114,7 +114,8 @@ def running(args, device_uri=None, listen="127.0.0.1"):
         check(server.proc.poll() is None, "the server died: %s" % server.proc.returncode)
         status = server.stop()
         check(status == 0, "the server ended with status %s (see its log)" % status)
-        engaged = [line for line in read(server.log).decode("utf-8", "replace").splitlines() if "not engaged" in line]
+        logs = b"".join(read(f) for f in (server.log + ".O", server.log) if os.path.exists(f))
+        engaged = [line for line in logs.decode("utf-8", "replace").splitlines() if "not engaged" in line]
         check(not engaged, "a PAPPL workaround is not in effect: %s" % engaged)
     except BaseException:
         with contextlib.suppress(OSError):
