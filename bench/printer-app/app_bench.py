@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Time from submission to the last byte at a file: device, for a one-page
-text job and a one-page picture job sent to bspp-printer-app with ipptool.
+"""Time from submission to the last byte at a file: device, for a page of
+Chinese text, a PNG picture, a JPEG photograph and 4 pages of PWG raster
+sent to bspp-printer-app with ipptool.
 
-  python3 bench/printer-app/app_bench.py --app build/linux/tools/printer-app/bspp-printer-app
+  /usr/bin/python3 bench/printer-app/app_bench.py --app build/linux/tools/printer-app/bspp-printer-app
 
 Prints the median and best of N runs for each job. The server runs on a
 free loopback port with a private state folder, and is stopped at the end."""
@@ -48,21 +49,71 @@ def grey_png(path, w, h, dpi):
                 + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
 
 
+def photo_jpeg(path, w, h):
+    """A photograph-like JPEG: smooth grey gradients with a few shapes."""
+    from PIL import Image, ImageDraw, ImageFilter
+    img = Image.linear_gradient("L").resize((w, h)).convert("RGB")
+    draw = ImageDraw.Draw(img)
+    for i in range(12):
+        draw.ellipse((i * w // 14, h // 4 + (i % 3) * h // 8, i * w // 14 + w // 6, h // 2 + (i % 3) * h // 8),
+                     fill=(40 * (i % 6), 90, 200 - 15 * i))
+    img.filter(ImageFilter.GaussianBlur(3)).save(path, quality=90)
+
+
+def pwg_pages(path, pages, dpi):
+    """`pages` letter pages of 8-bit grey PWG raster at `dpi`: a ramp and
+    boxes, PackBits lines as CUPS's filters write them."""
+    width, height = int(8.5 * dpi), 11 * dpi
+    out = bytearray(b"RaS2")
+    for page in range(pages):
+        h = bytearray(1796)
+        h[0:9], h[1732:1750] = b"PwgRaster", b"na_letter_8.5x11in"
+        for off, value in ((276, dpi), (280, dpi), (352, 612), (356, 792), (372, width), (376, height), (384, 8),
+                           (388, 8), (392, width), (400, 18), (420, 1), (452, pages), (456, 1), (460, 1),
+                           (472, width), (476, height), (480, 0xFFFFFF)):
+            struct.pack_into(">I", h, off, value)
+        out += h
+        for y in range(0, height, 16):  # 16 equal lines at a time
+            row = bytes(min(255, (x + y + 40 * page) * 255 // (width + height)) if (x // 200 + y // 200) % 3 else 0
+                        for x in range(width))
+            line, i = bytearray(), 0
+            while i < width:  # runs of up to 128 equal bytes
+                run = 1
+                while i + run < width and row[i + run] == row[i] and run < 128:
+                    run += 1
+                line += bytes([run - 1, row[i]])
+                i += run
+            out += bytes([15]) + line
+    with open(path, "wb") as f:
+        f.write(out)
+
+
 def time_job(uri, test, path, fmt, device, runs):
+    """Milliseconds from starting ipptool to the job's last byte at the
+    device, for each of `runs` runs. A first, untimed run tells how many
+    bytes the job makes."""
+    def submit():
+        subprocess.run(["ipptool", "-d", f"format={fmt}", "-f", path, uri, test], check=True,
+                       stdout=subprocess.DEVNULL)
+
+    size = os.path.getsize(device)
+    submit()
+    stable = -1
+    while os.path.getsize(device) != stable:
+        stable = os.path.getsize(device)
+        time.sleep(0.5)
+    job_bytes = stable - size
+    if job_bytes <= 0:
+        raise SystemExit(f"{path}: the job printed nothing")
     times = []
     for _ in range(runs):
         size = os.path.getsize(device)
         start = time.perf_counter()
-        subprocess.run(["ipptool", "-d", f"format={fmt}", "-f", path, uri, test], check=True,
-                       stdout=subprocess.DEVNULL)
-        # The job is whole when the device's file stops at a form feed.
-        while True:
-            now = os.path.getsize(device)
-            if now > size:
-                with open(device, "rb") as f:
-                    f.seek(now - 1)
-                    if f.read(1) == b"\f":
-                        break
+        submit()
+        deadline = start + 30
+        while os.path.getsize(device) < size + job_bytes:
+            if time.perf_counter() > deadline:
+                raise SystemExit(f"{path}: the job did not finish within 30 s")
             time.sleep(0.0005)
         times.append((time.perf_counter() - start) * 1000)
     return times
@@ -108,6 +159,10 @@ def main():
     open(text, "w", encoding="utf-8").write(chinese_page())
     picture = os.path.join(work, "picture.png")
     grey_png(picture, 1200, 1500, 150)  # 8 x 10 inches
+    photo = os.path.join(work, "photo.jpg")
+    photo_jpeg(photo, 1600, 1200)
+    raster = os.path.join(work, "pages.pwg")
+    pwg_pages(raster, 4, 360)
 
     server = subprocess.Popen(
         [a.app, "server", "-o", "listen-hostname=127.0.0.1", "-o", f"server-port={port}",
@@ -124,7 +179,9 @@ def main():
                        env=env, check=True)
         uri = f"ipp://127.0.0.1:{port}/ipp/print/bench"
         for name, path, fmt in (("text page (66 lines x 40 Chinese characters)", text, "text/plain"),
-                                ("picture page (PNG 1200x1500 at 150 dpi)", picture, "image/png")):
+                                ("picture page (PNG 1200x1500 at 150 dpi)", picture, "image/png"),
+                                ("photograph (JPEG 1600x1200)", photo, "image/jpeg"),
+                                ("4 pages of PWG raster at 360 dpi", raster, "image/pwg-raster")):
             t = time_job(uri, test, path, fmt, device, a.runs)
             print(f"{name}: median {statistics.median(t):.1f} ms, best {min(t):.1f} ms over {len(t)} runs")
         if a.history:
