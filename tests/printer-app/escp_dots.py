@@ -32,23 +32,46 @@ class StreamError(Exception):
 class Page:
     def __init__(self, length):
         self.length = length     # the form length in force at its form feed, 1/216 inch
-        self.dots = set()        # (row, column)
+        self.rows = {}           # row -> bytearray, 1 where a dot was struck
         self.off_grid = 0        # dots not on a whole pin row or dot column
         self.below_form = 0      # dots struck past the form's length
+        self._dots = None
+
+    def strike(self, row, col):
+        line = self.rows.get(row)
+        if line is None:
+            line = self.rows[row] = bytearray(max(1024, col + 1))
+        elif col >= len(line):
+            line.extend(bytes(col + 1 - len(line)))
+        line[col] = 1
+        self._dots = None
+
+    def has(self, row, col):
+        line = self.rows.get(row)
+        return line is not None and 0 <= col < len(line) and line[col] == 1
+
+    @property
+    def dots(self):
+        """The struck dots as a set of (row, column)."""
+        if self._dots is None:
+            self._dots = {(r, c) for r, line in self.rows.items() for c, v in enumerate(line) if v}
+        return self._dots
 
     def inked(self, row0, col0, row1, col1):
         """The fraction of dot positions in rows [row0, row1) and columns
         [col0, col1) that were struck."""
         cells = (row1 - row0) * (col1 - col0)
-        hit = sum(1 for r, c in self.dots if row0 <= r < row1 and col0 <= c < col1)
-        return hit / cells if cells else 0.0
+        if cells <= 0:
+            return 0.0
+        hit = sum(sum(self.rows[r][max(col0, 0):col1]) for r in range(row0, row1) if r in self.rows)
+        return hit / cells
 
     def box(self):
         """(row0, col0, row1, col1) around the dots, or None."""
-        if not self.dots:
+        rows = [r for r, line in self.rows.items() if any(line)]
+        if not rows:
             return None
-        rows = [r for r, _ in self.dots]
-        cols = [c for _, c in self.dots]
+        cols = [c for r in rows for c in (self.rows[r].index(1), len(self.rows[r]) - self.rows[r][::-1].index(1) - 1)]
         return min(rows), min(cols), max(rows) + 1, max(cols) + 1
 
 
@@ -81,7 +104,7 @@ class Stream:
                         page.off_grid += 1
                     if yy >= length:
                         page.below_form += 1
-                    page.dots.add((yy // 3, pins_x // 2))
+                    page.strike(yy // 3, pins_x // 2)
 
         while i < len(d):
             b = d[i]
@@ -124,6 +147,7 @@ class Stream:
                     i += 3
                 elif c == "C":
                     need(3)
+                    at = i
                     if d[i + 2]:
                         length = d[i + 2] * spacing
                         i += 3
@@ -132,8 +156,8 @@ class Stream:
                         length = d[i + 3] * 216
                         i += 4
                     if y:
-                        raise StreamError("ESC C away from the top of the form at offset %d" % i)
-                    self.lengths.append((i, length))
+                        raise StreamError("ESC C away from the top of the form at offset %d" % at)
+                    self.lengths.append((at, length))
                 elif c == "$":
                     need(4)
                     x = 4 * (d[i + 2] + 256 * d[i + 3])  # 1/60 inch
@@ -161,7 +185,7 @@ class Stream:
                     raise StreamError("ESC %r at offset %d is not read here" % (c, i))
             else:
                 raise StreamError("byte 0x%02X at offset %d is not a graphics stream's" % (b, i))
-        if page.dots:
+        if page.rows:
             page.length = length
             self.trailing = page
 

@@ -8,6 +8,8 @@
 // hundredths of a millimetre). Prints the result ("pages=N stopped=0|1
 // note=...") on standard output; a refused document exits 2 with its
 // message on standard error (and leaves OUT with whatever the sink got).
+// Either way the last line out is "peak_kb=N", the most memory the process
+// held (VmHWM: its own, not the parent's it was forked from).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -28,9 +30,28 @@ T pick(const std::map<std::string, T>& names, const std::string& name, const cha
   return it->second;
 }
 
+std::string peakMemory() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::to_string(std::stol(line.substr(6)));
+  }
+  return "?";
+}
+
+int printFile(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int rc = printFile(argc, argv);
+  std::cout << "peak_kb=" << peakMemory() << std::endl;
+  return rc;
+}
+
+namespace {
+
+int printFile(int argc, char** argv) {
   if (argc < 4) {
     std::cerr << "usage: bspp_picture_print FORMAT FILE OUT [options]\n";
     return 1;
@@ -98,3 +119,5 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace

@@ -55,22 +55,14 @@ Form formOf(const Options& options) {
 
 LengthCommand FormLengths::next() {
   ++forms_;
+  // The shortest length the printer can set that ends this form at or
+  // past its true end: a form's top is never ahead of the paper's.
   const double end = static_cast<double>(forms_) * target_;
-  LengthCommand best{0, 0};
-  double bestError = 0;
-  // Nearby lengths first: the nearest one the printer can set wins.
-  const auto centre = static_cast<long long>(std::llround(end)) - done_;
-  for (long long d = 0; d <= 12; ++d) {
-    for (long long units : {centre - d, centre + d}) {
-      LengthCommand c{};
-      if (!commandFor(units, c)) continue;
-      const double error = std::fabs(static_cast<double>(done_ + units) - end);
-      if (best.lines == 0 || error < bestError) best = c, bestError = error;
-    }
-    if (best.lines != 0) break;
-  }
-  done_ += static_cast<long long>(best.spacing) * best.lines;
-  return best;
+  auto units = static_cast<long long>(std::ceil(end - 1e-6)) - done_;
+  LengthCommand c{};
+  while (!commandFor(units, c)) ++units;
+  done_ += units;
+  return c;
 }
 
 std::string inchesText(double inches) {

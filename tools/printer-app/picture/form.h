@@ -31,8 +31,8 @@ struct LengthCommand {
 
 // The page lengths of consecutive forms. A form that is not a whole number
 // of 1/216 inch (A4 is 2525.67) gets lengths the printer can set, chosen so
-// that the top of every form stays within 1/100 inch of where it belongs:
-// the error does not add up over a long job.
+// that the top of every form is where it belongs or up to 2/216 inch past
+// it, never ahead: the error does not add up over a long job.
 class FormLengths {
  public:
   explicit FormLengths(const Form& form) : target_(form.lengthUnits) {}

@@ -15,32 +15,35 @@ constexpr std::uint8_t kLinePixel = 112;
 // ...which it darkens well beyond the cell's average (the cell is partly
 // inked, not an even grey)...
 constexpr float kPartlyInked = 1.5f;
-// ...and the cell is darker by this factor than the median of its eight
-// neighbours: most cells around a line are lighter than the line, while
-// the cells along the edge of an area or in the grain of a screened grey
-// are about as dark as the cells around them.
+// ...and the cell stands out from its eight neighbours: darker by this
+// factor than their median, with at least three of them nearly paper (a
+// quarter of its ink or less). The cells along a line are like that; those
+// along the edge of an area, or in the grain of a screened grey, are about
+// as dark as the cells around them.
 constexpr float kLineContrast = 1.25f;
-
-float neighbourMedian(const Grid& grid, int row, int c) {
-  std::array<float, 8> around{};
-  std::size_t n = 0;
-  for (int r = row - 1; r <= row + 1; ++r) {
-    for (int x = c - 1; x <= c + 1; ++x) {
-      if (r == row && x == c) continue;
-      const bool onPage = r >= 0 && r < grid.rows() && x >= 0 && x < grid.columns();
-      around[n++] = onPage ? grid.ink(r)[x] : 0.0f;  // off the page is paper
-    }
-  }
-  std::nth_element(around.begin(), around.begin() + 4, around.end());
-  const float upper = around[4];
-  const float lower = *std::max_element(around.begin(), around.begin() + 4);
-  return (lower + upper) / 2;
-}
+constexpr float kLightNeighbour = 0.25f;
+constexpr int kLightNeighbours = 3;
 
 bool thinLine(const Grid& grid, int row, int c) {
   const float ink = grid.ink(row)[c];
   const float peak = grid.peak(row)[c];
-  return peak >= kLinePixel && peak >= kPartlyInked * ink && ink > kLineContrast * neighbourMedian(grid, row, c);
+  if (peak < kLinePixel || peak < kPartlyInked * ink) return false;
+  std::array<float, 8> around{};
+  std::size_t n = 0;
+  int light = 0;
+  for (int r = row - 1; r <= row + 1; ++r) {
+    for (int x = c - 1; x <= c + 1; ++x) {
+      if (r == row && x == c) continue;
+      const bool onPage = r >= 0 && r < grid.rows() && x >= 0 && x < grid.columns();
+      const float a = onPage ? grid.ink(r)[x] : 0.0f;  // off the page is paper
+      around[n++] = a;
+      if (a <= kLightNeighbour * ink) ++light;
+    }
+  }
+  if (light < kLightNeighbours) return false;
+  std::nth_element(around.begin(), around.begin() + 4, around.end());
+  const float median = (around[4] + *std::max_element(around.begin(), around.begin() + 4)) / 2;
+  return ink > kLineContrast * median;
 }
 
 // Whether a cell takes a share of its neighbours' error: a grey one does;

@@ -233,7 +233,7 @@ void printJpeg(Input& input, Job& job) {
   }
   if (size.width * size.height > kMaxPicturePixels) {
     throw Error("the JPEG picture is " + w + " x " + h + " pixels, more than " +
-                std::to_string(kMaxPicturePixels >> 20) + " million in all");
+                std::to_string(kMaxPicturePixels / 1000000) + " million in all");
   }
   bool held = false;
   if (!multipleScans(s, held)) r.fail();

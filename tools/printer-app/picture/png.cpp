@@ -141,7 +141,7 @@ void printPng(Input& input, Job& job) {
   }
   if (size.width * size.height > kMaxPicturePixels) {
     throw Error("the PNG picture is " + w + " x " + h + " pixels, more than " +
-                std::to_string(kMaxPicturePixels >> 20) + " million in all");
+                std::to_string(kMaxPicturePixels / 1000000) + " million in all");
   }
   png_uint_32 xres = 0, yres = 0;
   int unit = 0;

@@ -134,6 +134,9 @@ void printPage(Input& in, const RasterPage& p, int page, Job& job, std::string& 
 
   std::vector<std::uint8_t> line(p.bytesPerLine), dark(p.width);
   bool inkCut = false;
+  // The lines from here on are past the form: read and dropped.
+  unsigned onForm = 0;
+  while (onForm < p.height && canvas.wants(onForm)) ++onForm;
   for (unsigned y = 0; y < p.height;) {
     const int repeat = in.byte();
     if (repeat < 0 || !readLine(in, p, line.data())) {
@@ -141,14 +144,13 @@ void printPage(Input& in, const RasterPage& p, int page, Job& job, std::string& 
                   " of " + std::to_string(p.height));
     }
     const unsigned rows = std::min<unsigned>(static_cast<unsigned>(repeat) + 1, p.height - y);
-    toDarkness(p, line.data(), dark.data());
-    for (unsigned k = 0; k < rows; ++k) {
-      if (canvas.wants(y + k)) {
-        canvas.addRow(y + k, dark.data());
-      } else if (!inkCut) {  // past the form: read, looked at, dropped
-        inkCut = std::any_of(dark.begin(), dark.end(), [](std::uint8_t d) { return d != 0; });
-      }
+    if (y + rows > onForm && inkCut) {
+      y += rows;
+      continue;
     }
+    toDarkness(p, line.data(), dark.data());
+    for (unsigned k = y; k < y + rows && k < onForm; ++k) canvas.addRow(k, dark.data());
+    if (y + rows > onForm) inkCut = std::any_of(dark.begin(), dark.end(), [](std::uint8_t d) { return d != 0; });
     y += rows;
   }
   if (inkCut) cutPages += (cutPages.empty() ? "" : ", ") + std::to_string(page);
