@@ -258,15 +258,21 @@ def cmd_tone(_):
     check_chart("chart-screened.pwg auto", step_fractions(page, 72, 360, 90, 96))
 
 
+# Rows of one-pixel rules across: at a sixth, at a third (at 300 dpi on
+# the line between two pin rows, half in each), and just below the middle.
+def rule_rows(h):
+    return h // 6, h // 3 - (h // 3 - 12) % 25, h // 2 + 1
+
+
 def rules_drawing(size, dpi):
-    """Line art: one-pixel rules (two across, one down, one slanting) and a
-    black box, on `size` = (w, h) pixels at `dpi`."""
+    """Line art: one-pixel rules (three across, one down, one slanting) and
+    a black box, on `size` = (w, h) pixels at `dpi`."""
     from PIL import Image, ImageDraw
     w, h = size
     im = Image.new("1", (w, h), 1)
     d = ImageDraw.Draw(im)
-    d.line([(w // 24, h // 6), (w - w // 24, h // 6)], fill=0)
-    d.line([(w // 24, h // 2 + 1), (w - w // 24, h // 2 + 1)], fill=0)
+    for y in rule_rows(h):
+        d.line([(w // 24, y), (w - w // 24, y)], fill=0)
     d.line([(w // 2, h // 24), (w // 2, h - h // 24)], fill=0)
     d.line([(w // 12, h // 4), (w // 3, h // 4 + w // 4)], fill=0)
     d.rectangle([w // 12, 2 * h // 3, w // 3, 2 * h // 3 + w // 4], fill=0)
@@ -277,7 +283,7 @@ def check_rules(name, page, to_dot, size, box):
     """Every rule a continuous row (or column) of dots; the black box solid;
     paper white. to_dot(x, y) -> (row, col) of a picture pixel."""
     w, h = size
-    for y in (h // 6, h // 2 + 1):
+    for y in rule_rows(h):
         (r0, c0), (_, c1) = to_dot(w // 24, y), to_dot(w - w // 24, y)
         gaps = gaps_along_row(page, round(r0), round(c0) + 1, round(c1) - 1)
         check(not gaps, "%s: the rule across at y=%d has %d gaps (first at dot %s)" % (
@@ -293,7 +299,7 @@ def check_rules(name, page, to_dot, size, box):
     (b0, bc0), (b1, bc1) = to_dot(*box[0]), to_dot(*box[1])
     solid = page.inked(round(b0) + 1, round(bc0) + 1, round(b1) - 1, round(bc1) - 1)
     check(solid >= 0.99, "%s: the black box is %.2f inked" % (name, solid))
-    (p0, pc0), (p1, pc1) = to_dot(w // 2 + w // 12, h // 6 + h // 24), to_dot(w - w // 12, h // 2 - h // 24)
+    (p0, pc0), (p1, pc1) = to_dot(w // 2 + w // 12, h // 3 + h // 24), to_dot(w - w // 12, h // 2 - h // 24)
     paper = page.inked(round(p0), round(pc0), round(p1), round(pc1))
     check(paper == 0, "%s: %.3f of the paper between the rules is inked" % (name, paper))
     print("%-32s rules whole, box %.2f, paper %.2f" % (name, solid, paper))
@@ -302,8 +308,8 @@ def check_rules(name, page, to_dot, size, box):
 def cmd_lines(_):
     """One-pixel rules print as continuous rows of dots, a 1-bit PNG as it
     is drawn (not a solid rectangle), for PNG at 72, 300 and 600 dpi in
-    1-bit, grey and RGB (auto, text, graphics) and for PWG/Apple raster at
-    180 and 360 dpi."""
+    1-bit, grey and RGB (auto, text, graphics), for rules drawn smooth, and
+    for PWG/Apple raster at 180 and 360 dpi."""
     for dpi, size in ((300, (2400, 3000)), (600, (1800, 1800)), (72, (500, 600))):
         im = rules_drawing(size, dpi)
         w, h = size
@@ -323,6 +329,34 @@ def cmd_lines(_):
             for content in ("auto", "text", "graphics"):
                 page = run("png", doc, "--content", content).page()
                 check_rules("%s %s" % (os.path.basename(doc), content), page, to_dot, size, box)
+
+    # Rules drawn smooth (anti-aliased, spread over two pixels at sub-pixel
+    # places), as screenshots and exported diagrams have them, in RGB.
+    from PIL import Image, ImageDraw
+    for dpi in (150, 300):
+        n, grain = 6 * dpi, 4
+        big = Image.new("L", (n * grain, n * grain), 255)
+        d = ImageDraw.Draw(big)
+        across = [(0.5 + k * 0.4) * dpi + k * 0.23 for k in range(12)]
+        down = [(0.5 + k * 0.6) * dpi + k * 0.31 for k in range(8)]
+        for y in across:
+            d.rectangle([int(0.3 * dpi * grain), int(y * grain), int((n - 0.3 * dpi) * grain), int(y * grain) + grain - 1],
+                        fill=0)
+        for x in down:
+            d.rectangle([int(x * grain), int(5.2 * dpi * grain), int(x * grain) + grain - 1, int(5.9 * dpi * grain)], fill=0)
+        doc = path("smooth-rules-%d.png" % dpi)
+        big.resize((n, n), Image.LANCZOS).convert("RGB").save(doc, dpi=(dpi, dpi))
+        page = run("png", doc).page()
+        # Six inches square, natural size: 1 in from the margin, 2.5 in down.
+        for y in across:
+            row = round((2.5 + (y + 0.5) / dpi) * 72 - 0.5)
+            gaps = gaps_along_row(page, row, round(1.35 * 120), round(6.65 * 120))
+            check(not gaps, "smooth rule across at %.2f px (%d dpi): %d gaps" % (y, dpi, len(gaps)))
+        for x in down:
+            col = round((1 + (x + 0.5) / dpi) * 120 - 0.5)
+            gaps = gaps_along_column(page, col, round(7.75 * 72), round(8.35 * 72))
+            check(not gaps, "smooth rule down at %.2f px (%d dpi): %d gaps" % (x, dpi, len(gaps)))
+        print("%-32s smooth rules whole" % os.path.basename(doc))
 
     for dpi in (180, 360):
         w, h = int(8.5 * dpi), 11 * dpi

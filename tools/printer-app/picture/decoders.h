@@ -32,14 +32,19 @@ void sendPage(const Grid& grid, Rendering rendering, Job& job);
 // them, for a picture decoded at `width` x `height`.
 class PicturePage {
  public:
+  // `drawn`: a picture drawn, not photographed (see renderingFor).
   PicturePage(Job& job, const PictureSize& stored, const Placement& placement, long long width,
-              long long height);
+              long long height, bool drawn);
   bool wants(long long y) const { return canvas_.wants(y); }
   void addRow(long long y, const std::uint8_t* darkness) { canvas_.addRow(y, darkness); }
-  void send(bool drawn) { sendPage(grid_, renderingFor(job_.options.content, drawn), job_); }
+  void send() {
+    canvas_.finish();
+    sendPage(grid_, rendering_, job_);
+  }
 
  private:
   Job& job_;
+  Rendering rendering_;
   Grid grid_;
   Canvas canvas_;
 };

@@ -41,7 +41,7 @@ class Grid {
 struct Tap {
   int cell;
   float weight;  // the overlap as a fraction of the cell
-  bool peak;     // most of the pixel (or of the cell) is in this cell
+  bool peak;     // much of the pixel (or of the cell) is in this cell
 };
 
 // Where the pixels along one axis of a picture fall on one axis of the grid:
@@ -57,6 +57,9 @@ class AxisMap {
   // Whether pixel `k` covers any cell.
   bool lands(long long k) const;
 
+  long long pixels() const { return pixels_; }
+  int cells() const { return cells_; }
+
  private:
   long long pixels_ = 0;
   double pitch_ = 1;
@@ -67,31 +70,77 @@ class AxisMap {
 
 // Fills a grid from the rows of a picture: source x along one grid axis,
 // source y along the other (a picture turned a quarter turn has its x along
-// the grid's rows).
+// the grid's rows). Rows come in order (up or down the picture); finish()
+// once after them.
+//
+// Where several source rows fall in one grid cell's row (a picture finer
+// than the grid), they are summed first, pixel by pixel, and resampled along
+// the row once for all of them.
 class Canvas {
  public:
   // `xAlongRows`: source x runs down the page (pin rows), y across.
-  Canvas(Grid& grid, long long width, const AxisMap& x, const AxisMap& y, bool xAlongRows);
+  // `peaks`: keep each cell's darkest pixel (for line art).
+  Canvas(Grid& grid, long long width, const AxisMap& x, const AxisMap& y, bool xAlongRows, bool peaks);
 
   // Whether row `y` lands on the page at all.
-  bool wants(long long y) const;
-  // One source row of `width` darkness values (0 paper, 255 black).
-  void addRow(long long y, const std::uint8_t* darkness);
+  bool wants(long long y) const { return y_.lands(y); }
+  // `count` source rows from `y` on, all the same `width` darkness values
+  // (0 paper, 255 black): a raster line and its repeats.
+  void addRows(long long y, long long count, const std::uint8_t* darkness);
+  void addRow(long long y, const std::uint8_t* darkness) { addRows(y, 1, darkness); }
+  // The picture into the grid.
+  void finish();
 
-  // The grey levels seen in the rows that landed (a picture with few is
-  // drawn, not photographed).
-  int levels() const;
+  // Whether the rows that landed hold more than `limit` grey levels (a
+  // picture with few is drawn, not photographed): asked before the rows,
+  // answered after them. Counting stops once there are more.
+  void countLevels(int limit) { levelLimit_ = limit; }
+  bool manyLevels() const { return levels_ > levelLimit_; }
+  // Stops keeping the darkest pixels (the page will not be drawn as line
+  // art after all).
+  void dropPeaks() { peaks_ = false; }
 
  private:
+  // The source pixels a grid cell gathers along a row: [first, last], the
+  // two ends with their own shares, those between wholly inside the cell.
+  struct Span {
+    int first = -1, last = -1;  // none: the cell is off the picture
+    float firstShare = 0, lastShare = 0;
+    bool firstPeak = false, lastPeak = false;
+  };
+  // The source rows gathered for one grid row (along y) so far: their sum
+  // pixel by pixel, each weighted by its share of the cell, and the darkest
+  // of those that lie much in it; pixels [first, last] hold ink.
+  struct Gathered {
+    int cell = -1;  // none
+    std::vector<float> sum;
+    std::vector<std::uint8_t> most;
+    long long first = 0, last = -1;
+  };
+
+  void see(const std::uint8_t* darkness, long long first, long long last);
+  void gather(Gathered& g, const Tap& tap, const std::uint8_t* darkness, long long first, long long last);
+  void flush(Gathered& g);
+  float* accRow(int cell);
+  std::uint8_t* peakRow(int cell);
+
   Grid& grid_;
-  AxisMap y_;
+  AxisMap x_, y_;
   bool xAlongRows_;
-  std::vector<std::uint32_t> tapStart_;  // per source column, into taps_
-  std::vector<Tap> taps_;
-  long long firstX_ = 0, endX_ = 0;      // columns with taps
-  std::vector<float> line_;              // the row resampled along its grid axis
-  std::vector<std::uint8_t> linePeak_;
-  std::vector<Tap> rowTaps_;
+  bool peaks_;
+  int cellsX_, cellsY_;       // cells along source x's grid axis, and y's
+  // How a source row falls on its cells, and the cells each pixel touches.
+  std::vector<Span> spans_;
+  float innerShare_ = 0;  // a pixel wholly inside a cell: its pitch
+  std::vector<int> firstCell_, lastCell_;  // per pixel, -1 when off the page
+  // A turned picture is gathered here, its cells in its own order.
+  std::vector<float> turnedInk_;
+  std::vector<std::uint8_t> turnedPeak_;
+  // Two grid rows being gathered: a source row falls in one or two.
+  Gathered gathered_[2];
+  std::vector<Tap> rowTaps_, mergedTaps_;
+  int levelLimit_ = -1;  // not counting
+  int levels_ = 0;
   bool seen_[256] = {};
 };
 

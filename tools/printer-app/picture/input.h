@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "picture.h"
@@ -16,7 +17,14 @@ class Input {
   // Up to `size` bytes: fewer only at the end of the document.
   std::size_t read(void* out, std::size_t size);
   // Exactly `size` bytes, or false when the document ends first.
-  bool readAll(void* out, std::size_t size) { return read(out, size) == size; }
+  bool readAll(void* out, std::size_t size) {
+    if (size <= end_ - next_) {  // the common case: all in the buffer
+      std::memcpy(out, buffer_.data() + next_, size);
+      next_ += size;
+      return true;
+    }
+    return read(out, size) == size;
+  }
   // The next byte, or -1 at the end.
   int byte() {
     if (next_ == end_ && !refill()) return -1;

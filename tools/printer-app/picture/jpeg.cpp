@@ -261,18 +261,21 @@ void printJpeg(Input& input, Job& job) {
                 " components) are not ones this printer reads");
   }
 
-  // Decoded no finer than a pixel to a dot: the fewest eighths that still
-  // give every grid cell a pixel of its own.
+  // Decoded no finer than a pixel to a dot: the fewest eighths, a power of
+  // two (the decoder's fast reductions), that still give every grid cell a
+  // pixel of its own.
   const Placement placement = place(size, job.options, job.form);
   const double finest = std::max(placement.xPitch, placement.yPitch);
-  c.scale_num = static_cast<unsigned>(std::clamp(std::ceil(DCTSIZE * finest - 1e-9), 1.0, 1.0 * DCTSIZE));
+  unsigned eighths = 1;
+  while (eighths < DCTSIZE && eighths < DCTSIZE * finest - 1e-9) eighths *= 2;
+  c.scale_num = eighths;
   c.scale_denom = DCTSIZE;
   c.dct_method = JDCT_ISLOW;
   if (!startDecompress(s)) r.fail();
 
   const long long width = c.output_width, height = c.output_height;
   const int components = c.output_components;
-  PicturePage page(job, size, placement, width, height);
+  PicturePage page(job, size, placement, width, height, false);
   std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * static_cast<std::size_t>(components));
   std::vector<std::uint8_t> dark(static_cast<std::size_t>(width));
   const bool inverted = c.saw_Adobe_marker;  // Adobe's CMYK is stored as 255 - ink
@@ -293,7 +296,7 @@ void printJpeg(Input& input, Job& job) {
     }
     page.addRow(y, dark.data());
   }
-  page.send(false);
+  page.send();
 }
 
 }  // namespace bspp::picture

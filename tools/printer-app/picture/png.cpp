@@ -163,7 +163,7 @@ void printPng(Input& input, Job& job) {
   }
 
   const Placement placement = place(size, job.options, job.form);
-  PicturePage page(job, size, placement, size.width, size.height);
+  PicturePage page(job, size, placement, size.width, size.height, true);
   std::vector<std::uint8_t> dark(static_cast<std::size_t>(size.width));
   if (!interlaced) {
     std::vector<std::uint8_t> row(rowBytes);
@@ -190,7 +190,7 @@ void printPng(Input& input, Job& job) {
       page.addRow(y, dark.data());
     }
   }
-  page.send(true);
+  page.send();
 }
 
 }  // namespace bspp::picture

@@ -23,11 +23,12 @@ void sendPage(const Grid& grid, Rendering rendering, Job& job) {
 }
 
 PicturePage::PicturePage(Job& job, const PictureSize& stored, const Placement& placement, long long width,
-                         long long height)
+                         long long height, bool drawn)
     : job_(job),
+      rendering_(renderingFor(job.options.content, drawn)),
       grid_(job.form.dotsAcross, job.form.pinRows),
       canvas_(grid_, width, placement.xMap(stored, width, job.form), placement.yMap(stored, height, job.form),
-              placement.xAlongRows) {}
+              placement.xAlongRows, rendering_ == Rendering::lineArt) {}
 
 Result printPicture(Format format, Reader& reader, const Options& options, const Sink& sink) {
   const Form form = formOf(options);

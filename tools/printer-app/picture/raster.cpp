@@ -37,6 +37,10 @@ std::uint32_t bigEndian(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
+// A page of this many grey levels or fewer is drawn (text, rules, charts),
+// not photographed.
+constexpr int kFewLevels = 32;
+
 std::string pageName(int page) { return "page " + std::to_string(page) + " of the raster"; }
 
 const char* const kTakes = "this printer takes 1-bit black, 8-bit grey or 24-bit RGB";
@@ -90,7 +94,11 @@ bool readLine(Input& in, const RasterPage& p, std::uint8_t* line) {
       const std::size_t n = std::min(static_cast<std::size_t>(code + 1) * p.unit, left);
       if (n < p.unit) return false;  // a line that does not end on a pixel
       if (!in.readAll(line + at, p.unit)) return false;
-      for (std::size_t k = p.unit; k < n; ++k) line[at + k] = line[at + k - p.unit];
+      if (p.unit == 1) {
+        std::memset(line + at + 1, line[at], n - 1);
+      } else {
+        for (std::size_t k = p.unit; k < n; ++k) line[at + k] = line[at + k - p.unit];
+      }
       at += n;
     }
   }
@@ -99,22 +107,23 @@ bool readLine(Input& in, const RasterPage& p, std::uint8_t* line) {
 
 // A line's pixels as darkness, 0 (paper) to 255 (black).
 void toDarkness(const RasterPage& p, const std::uint8_t* line, std::uint8_t* dark) {
+  const std::size_t width = p.width;  // (a local: the loops vectorise)
   switch (p.pixels) {
     case Pixels::black1:
     case Pixels::white1: {
       const std::uint8_t ink = p.pixels == Pixels::black1 ? 0x80 : 0x00;
-      for (unsigned x = 0; x < p.width; ++x) {
+      for (std::size_t x = 0; x < width; ++x) {
         const bool bit = (line[x / 8] << (x % 8)) & 0x80;
         dark[x] = (bit ? 0x80 : 0x00) == ink ? 255 : 0;
       }
       break;
     }
     case Pixels::grey8:
-      for (unsigned x = 0; x < p.width; ++x) dark[x] = static_cast<std::uint8_t>(255 - line[x]);
+      for (std::size_t x = 0; x < width; ++x) dark[x] = static_cast<std::uint8_t>(255 - line[x]);
       break;
-    case Pixels::black8: std::memcpy(dark, line, p.width); break;
+    case Pixels::black8: std::memcpy(dark, line, width); break;
     case Pixels::rgb24:
-      for (unsigned x = 0; x < p.width; ++x) {
+      for (std::size_t x = 0; x < width; ++x) {
         const std::uint8_t* px = line + 3 * x;
         const unsigned luma = (77u * px[0] + 150u * px[1] + 29u * px[2] + 128u) >> 8;
         dark[x] = static_cast<std::uint8_t>(255 - luma);
@@ -130,7 +139,12 @@ void printPage(Input& in, const RasterPage& p, int page, Job& job, std::string& 
   const AxisMap across(p.width, static_cast<double>(kDotsPerInch) / p.xdpi, -kLeftMarginDots, false,
                        form.dotsAcross);
   const AxisMap down(p.height, static_cast<double>(kPinRowsPerInch) / p.ydpi, 0, false, form.pinRows);
-  Canvas canvas(grid, p.width, across, down, false);
+  // Line art may be found on any page but a photograph (print-content-
+  // optimize=photo, or a page of many grey levels when it is automatic).
+  const Content content = job.options.content;
+  bool keepingPeaks = renderingFor(content, true) == Rendering::lineArt;
+  Canvas canvas(grid, p.width, across, down, false, keepingPeaks);
+  canvas.countLevels(kFewLevels);
 
   std::vector<std::uint8_t> line(p.bytesPerLine), dark(p.width);
   bool inkCut = false;
@@ -149,14 +163,20 @@ void printPage(Input& in, const RasterPage& p, int page, Job& job, std::string& 
       continue;
     }
     toDarkness(p, line.data(), dark.data());
-    for (unsigned k = y; k < y + rows && k < onForm; ++k) canvas.addRow(k, dark.data());
+    if (y < onForm) canvas.addRows(y, std::min(y + rows, onForm) - y, dark.data());
+    if (keepingPeaks && content == Content::automatic && p.bitsPerPixel > 1 && canvas.manyLevels()) {
+      // A photograph: it will be printed for its tones.
+      canvas.dropPeaks();
+      keepingPeaks = false;
+    }
     if (y + rows > onForm) inkCut = std::any_of(dark.begin(), dark.end(), [](std::uint8_t d) { return d != 0; });
     y += rows;
   }
   if (inkCut) cutPages += (cutPages.empty() ? "" : ", ") + std::to_string(page);
 
-  const bool drawn = p.bitsPerPixel == 1 || canvas.levels() <= 32;
-  sendPage(grid, renderingFor(job.options.content, drawn), job);
+  canvas.finish();
+  const bool drawn = p.bitsPerPixel == 1 || !canvas.manyLevels();
+  sendPage(grid, renderingFor(content, drawn), job);
 }
 
 void noteCut(const std::string& pages, Job& job) {
