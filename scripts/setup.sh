@@ -11,8 +11,9 @@ packages=(
   # Linking a host through the import library with an MSVC-style linker;
   # llvm-dlltool makes the import library.
   lld llvm
-  # The printer application and its IPP tests.
-  libpappl-dev cups-ipp-utils cups-client
+  # The printer application and its IPP tests; libjpeg for its pictures
+  # (libpng is above).
+  libpappl-dev cups-ipp-utils cups-client libjpeg-dev
   # Pictures made and read back by the printer application tests.
   python3-pil
   # Building and checking the Debian package.

@@ -2,8 +2,8 @@
 //
 // Each cell of the grid (one dot: 1/120 inch across, 1/72 inch down) keeps
 // the ink the picture puts in it, averaged over the cell's area with paper
-// white wherever the picture does not reach, and the darkest pixel that
-// lies mostly inside it (thin lines are found by it).
+// white wherever the picture does not reach, and the darkest pixel much of
+// which lies in it (thin lines are found by it).
 #pragma once
 
 #include <cstdint>

@@ -9,7 +9,6 @@ namespace bspp::picture {
 namespace {
 
 constexpr int kEsc = 0x1B;
-constexpr int kSixthInch = 36;  // ESC 2's spacing in 1/216 inch
 constexpr int kMaxFeedUnits = 255;  // ESC J n: n/216 inch, n up to 255
 constexpr std::size_t kFlushBytes = 16 * 1024;
 

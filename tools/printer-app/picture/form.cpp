@@ -19,8 +19,8 @@ constexpr double kLongestForm = 22.0;  // inches, the most ESC C sets
 // spacing that divides it.
 bool commandFor(long long units, LengthCommand& out) {
   if (units <= 0) return false;
-  if (units % 36 == 0 && units / 36 <= kMaxLines) {
-    out = {36, static_cast<int>(units / 36)};
+  if (units % kSixthInch == 0 && units / kSixthInch <= kMaxLines) {
+    out = {kSixthInch, static_cast<int>(units / kSixthInch)};
     return true;
   }
   for (int n = kMaxSpacing; n >= 1; --n) {

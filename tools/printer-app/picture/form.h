@@ -2,6 +2,8 @@
 // length, and the page length the printer is given for each form.
 #pragma once
 
+#include <string>
+
 #include "picture.h"
 
 namespace bspp::picture {
@@ -10,6 +12,7 @@ namespace bspp::picture {
 // 1/216 inch, and ESC C counts the page length in lines of that spacing.
 inline constexpr int kUnitsPerInch = 216;
 inline constexpr int kUnitsPerPinRow = 3;  // a pin row is 1/72 inch
+inline constexpr int kSixthInch = 36;      // ESC 2's spacing, what text expects
 
 struct Form {
   int dotsAcross = 0;  // printable dots from the quarter-inch margin
@@ -23,7 +26,8 @@ struct Form {
 Form formOf(const Options& options);
 
 // How a form of `units` (1/216 inch) is given to the printer: ESC 3 n then
-// ESC C m sets n x m units (n up to 255, m up to 127).
+// ESC C m sets n x m units (n up to 255, m up to 127); n is kSixthInch
+// (ESC 2) whenever the form is a whole number of sixths of an inch.
 struct LengthCommand {
   int spacing;  // n
   int lines;    // m

@@ -8,7 +8,6 @@
 namespace bspp::picture {
 namespace {
 
-constexpr float kBlack = 255.0f;
 constexpr float kPaperBelow = 0.5f;          // darkness under this is paper
 constexpr float kSolidAbove = 254.5f;        // and over this solid ink
 // A thin line or dot, in one of two ways:
@@ -160,8 +159,9 @@ bool diffuseRow(const Row& r, const Shares& shares) {
       r.band[c] |= dot ? r.bit : 0;
       inked = inked || dot;
       const int error = line ? 0 : std::clamp(v - (dot ? kFull : 0), -kFull, kFull);
-      const auto& part = shares.of[r.greysHere[ahead] | r.greysBelow[behind] << 1 | r.greysBelow[e] << 2 |
-                                   r.greysBelow[ahead] << 3];
+      const auto takers = static_cast<unsigned>(r.greysHere[ahead] | r.greysBelow[behind] << 1 |
+                                                r.greysBelow[e] << 2 | r.greysBelow[ahead] << 3);
+      const auto& part = shares.of[takers];
       carry = share(error, part[0]);
       toBehind = share(error, part[1]);
       toHere = share(error, part[2]);

@@ -27,7 +27,6 @@ std::size_t FileReader::read(void* buffer, std::size_t size) {
 
 bool Input::refill() {
   if (atEnd_) return false;
-  taken_ += end_;
   next_ = end_ = 0;
   end_ = reader_.read(buffer_.data(), buffer_.size());
   if (end_ == 0) atEnd_ = true;

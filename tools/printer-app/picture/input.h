@@ -30,8 +30,6 @@ class Input {
     if (next_ == end_ && !refill()) return -1;
     return buffer_[next_++];
   }
-  // Bytes taken so far.
-  std::uint64_t offset() const { return taken_ + next_; }
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;
@@ -40,7 +38,6 @@ class Input {
   Reader& reader_;
   std::vector<std::uint8_t> buffer_;
   std::size_t next_ = 0, end_ = 0;
-  std::uint64_t taken_ = 0;  // bytes before the buffer's start
   bool atEnd_ = false;
 };
 

@@ -181,7 +181,8 @@ int exifOrientation(const jpeg_decompress_struct& cinfo) {
     const bool little = tiff[0] == 'I' && tiff[1] == 'I';
     if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) continue;
     auto u16 = [&](std::size_t at) -> unsigned {
-      return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
+      const unsigned first = tiff[at], second = tiff[at + 1];
+      return little ? first | second << 8 : first << 8 | second;
     };
     auto u32 = [&](std::size_t at) -> std::size_t {
       return static_cast<std::size_t>(u16(little ? at + 2 : at)) << 16 | u16(little ? at : at + 2);

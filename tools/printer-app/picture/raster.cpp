@@ -132,10 +132,11 @@ void toDarkness(const RasterPage& p, const std::uint8_t* line, std::uint8_t* dar
   }
 }
 
-// Reads one page's lines and prints it.
-void printPage(Input& in, const RasterPage& p, int page, Job& job, std::string& cutPages) {
+// Reads one page's lines and prints it, drawn on `grid` (the document's,
+// cleared for each page).
+void printPage(Input& in, const RasterPage& p, int page, Job& job, Grid& grid, std::string& cutPages) {
   const Form& form = job.form;
-  Grid grid(form.dotsAcross, form.pinRows);
+  grid.clear();
   const AxisMap across(p.width, static_cast<double>(kDotsPerInch) / p.xdpi, -kLeftMarginDots, false,
                        form.dotsAcross);
   const AxisMap down(p.height, static_cast<double>(kPinRowsPerInch) / p.ydpi, 0, false, form.pinRows);
@@ -195,6 +196,7 @@ void printPwgRaster(Input& in, Job& job) {
     throw Error("the document is not a PWG raster (it does not start with RaS2)");
   }
   std::string cut;
+  Grid grid(job.form.dotsAcross, job.form.pinRows);
   for (int page = 1; job.out.open(); ++page) {
     std::uint8_t h[1796];
     const std::size_t got = in.read(h, sizeof h);
@@ -236,7 +238,7 @@ void printPwgRaster(Input& in, Job& job) {
                   std::to_string(p.width) + " pixels of " + std::to_string(p.bitsPerPixel) + " bits");
     }
     p.clearByte = paperByte(p.pixels);
-    printPage(in, p, page, job, cut);
+    printPage(in, p, page, job, grid, cut);
   }
   noteCut(cut, job);
 }
@@ -247,6 +249,7 @@ void printAppleRaster(Input& in, Job& job) {
     throw Error("the document is not an Apple raster (it does not start with UNIRAST)");
   }
   std::string cut;
+  Grid grid(job.form.dotsAcross, job.form.pinRows);
   for (int page = 1; job.out.open(); ++page) {
     std::uint8_t h[32];
     const std::size_t got = in.read(h, sizeof h);
@@ -275,7 +278,7 @@ void printAppleRaster(Input& in, Job& job) {
     }
     p.bytesPerLine = static_cast<std::size_t>(p.width) * p.unit;
     p.clearByte = paperByte(p.pixels);
-    printPage(in, p, page, job, cut);
+    printPage(in, p, page, job, grid, cut);
   }
   noteCut(cut, job);
 }
