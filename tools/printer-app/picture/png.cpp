@@ -83,7 +83,10 @@ class PngReader {
   explicit PngReader(Input& input) : io_{&input, {}, {}} {
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io_, onError, onWarning);
     if (png_) info_ = png_create_info_struct(png_);
-    if (!png_ || !info_) throw Error("no memory to read the PNG file");
+    if (!png_ || !info_) {
+      png_destroy_read_struct(&png_, &info_, nullptr);  // no destructor after a throw here
+      throw Error("no memory to read the PNG file");
+    }
     png_set_read_fn(png_, &io_, onRead);
     png_set_chunk_malloc_max(png_, kMaxChunkBytes);
   }
