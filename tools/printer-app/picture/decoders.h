@@ -20,6 +20,9 @@ struct Job {
   Result& result;
 };
 
+// Refuses a PNG or JPEG (`format`) too large to print within the limits.
+void checkSize(const char* format, const PictureSize& size);
+
 // How a page is drawn for print-content-optimize: text and graphics as line
 // art, photo for its tones; automatic draws as line art what was `drawn`
 // (a PNG, a 1-bit raster page, a raster page of few grey levels).

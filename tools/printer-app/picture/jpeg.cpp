@@ -227,19 +227,12 @@ void printJpeg(Input& input, Job& job) {
   PictureSize size;
   size.width = c.image_width;
   size.height = c.image_height;
-  const auto w = std::to_string(size.width), h = std::to_string(size.height);
-  if (size.width > kMaxPictureSide || size.height > kMaxPictureSide) {
-    throw Error("the JPEG picture is " + w + " x " + h + " pixels, more than " + std::to_string(kMaxPictureSide) +
-                " on a side");
-  }
-  if (size.width * size.height > kMaxPicturePixels) {
-    throw Error("the JPEG picture is " + w + " x " + h + " pixels, more than " +
-                std::to_string(kMaxPicturePixels / 1000000) + " million in all");
-  }
+  checkSize("JPEG", size);
   bool held = false;
   if (!multipleScans(s, held)) r.fail();
   if (held && coefficientBytes(c) > static_cast<double>(kMaxHeldBytes)) {
-    throw Error("the progressive JPEG picture is " + w + " x " + h + " pixels, more than " +
+    throw Error("the progressive JPEG picture is " + std::to_string(size.width) + " x " + std::to_string(size.height) +
+                  " pixels, more than " +
                 std::to_string(kMaxHeldBytes >> 20) + " MiB to hold; save it as a baseline JPEG");
   }
   if (c.saw_JFIF_marker && c.X_density > 0 && c.Y_density > 0 && (c.density_unit == 1 || c.density_unit == 2)) {

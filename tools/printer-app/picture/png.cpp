@@ -137,15 +137,7 @@ void printPng(Input& input, Job& job) {
   PictureSize size;
   size.width = png_get_image_width(png, info);
   size.height = png_get_image_height(png, info);
-  const auto w = std::to_string(size.width), h = std::to_string(size.height);
-  if (size.width > kMaxPictureSide || size.height > kMaxPictureSide) {
-    throw Error("the PNG picture is " + w + " x " + h + " pixels, more than " + std::to_string(kMaxPictureSide) +
-                " on a side");
-  }
-  if (size.width * size.height > kMaxPicturePixels) {
-    throw Error("the PNG picture is " + w + " x " + h + " pixels, more than " +
-                std::to_string(kMaxPicturePixels / 1000000) + " million in all");
-  }
+  checkSize("PNG", size);
   png_uint_32 xres = 0, yres = 0;
   int unit = 0;
   if (png_get_pHYs(png, info, &xres, &yres, &unit) && unit == PNG_RESOLUTION_METER && xres > 0 && yres > 0) {
@@ -180,7 +172,8 @@ void printPng(Input& input, Job& job) {
     // The passes fill the whole picture: it is held, within a limit.
     const std::size_t held = rowBytes * static_cast<std::size_t>(size.height);
     if (held > kMaxHeldBytes) {
-      throw Error("the interlaced PNG picture is " + w + " x " + h + " pixels, more than " +
+      throw Error("the interlaced PNG picture is " + std::to_string(size.width) + " x " + std::to_string(size.height) +
+                  " pixels, more than " +
                   std::to_string(kMaxHeldBytes >> 20) + " MiB to hold; save it without interlacing");
     }
     std::vector<std::uint8_t> pixels(held);

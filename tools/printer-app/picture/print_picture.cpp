@@ -1,9 +1,22 @@
 #include <new>
+#include <string>
 
 #include "decoders.h"
 #include "picture.h"
+#include "picture_limits.h"
 
 namespace bspp::picture {
+
+void checkSize(const char* format, const PictureSize& size) {
+  const std::string picture = std::string("the ") + format + " picture is " + std::to_string(size.width) + " x " +
+                              std::to_string(size.height) + " pixels, more than ";
+  if (size.width > kMaxPictureSide || size.height > kMaxPictureSide) {
+    throw Error(picture + std::to_string(kMaxPictureSide) + " on a side");
+  }
+  if (size.width * size.height > kMaxPicturePixels) {
+    throw Error(picture + std::to_string(kMaxPicturePixels / 1000000) + " million in all");
+  }
+}
 
 Rendering renderingFor(Content content, bool drawn) {
   switch (content) {

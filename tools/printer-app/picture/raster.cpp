@@ -188,6 +188,28 @@ void noteCut(const std::string& pages, Job& job) {
                     inchesText(job.form.lengthUnits / kUnitsPerInch);
 }
 
+// The pages of a raster document after its file header: each a header of
+// `headerBytes` that `read` makes a page of (checked with checkPage before
+// anything else), then its lines.
+template <std::size_t headerBytes, typename Read>
+void printPages(Input& in, Job& job, const char* kind, Read read) {
+  std::string cut;
+  Grid grid(job.form.dotsAcross, job.form.pinRows);
+  for (int page = 1; job.out.open(); ++page) {
+    std::uint8_t h[headerBytes];
+    const std::size_t got = in.read(h, sizeof h);
+    if (got == 0 && page > 1) break;
+    if (got < sizeof h) {
+      throw Error(page == 1 ? std::string("the ") + kind + " has no page"
+                            : std::string("the ") + kind + " ends inside the header of page " + std::to_string(page));
+    }
+    RasterPage p = read(h, page);
+    p.clearByte = paperByte(p.pixels);
+    printPage(in, p, page, job, grid, cut);
+  }
+  noteCut(cut, job);
+}
+
 }  // namespace
 
 void printPwgRaster(Input& in, Job& job) {
@@ -195,16 +217,7 @@ void printPwgRaster(Input& in, Job& job) {
   if (!in.readAll(sync, sizeof sync) || std::memcmp(sync, "RaS2", 4) != 0) {
     throw Error("the document is not a PWG raster (it does not start with RaS2)");
   }
-  std::string cut;
-  Grid grid(job.form.dotsAcross, job.form.pinRows);
-  for (int page = 1; job.out.open(); ++page) {
-    std::uint8_t h[1796];
-    const std::size_t got = in.read(h, sizeof h);
-    if (got == 0 && page > 1) break;
-    if (got < sizeof h) {
-      throw Error(page == 1 ? "the PWG raster has no page" : "the PWG raster ends inside the header of page " +
-                                                                 std::to_string(page));
-    }
+  printPages<1796>(in, job, "PWG raster", [](const std::uint8_t* h, int page) {
     RasterPage p;
     p.xdpi = bigEndian(h + 276);
     p.ydpi = bigEndian(h + 280);
@@ -237,10 +250,8 @@ void printPwgRaster(Input& in, Job& job) {
       throw Error(pageName(page) + " gives " + std::to_string(bytesPerLine) + " bytes a line for " +
                   std::to_string(p.width) + " pixels of " + std::to_string(p.bitsPerPixel) + " bits");
     }
-    p.clearByte = paperByte(p.pixels);
-    printPage(in, p, page, job, grid, cut);
-  }
-  noteCut(cut, job);
+    return p;
+  });
 }
 
 void printAppleRaster(Input& in, Job& job) {
@@ -248,16 +259,7 @@ void printAppleRaster(Input& in, Job& job) {
   if (!in.readAll(magic, sizeof magic) || std::memcmp(magic, "UNIRAST", 8) != 0) {
     throw Error("the document is not an Apple raster (it does not start with UNIRAST)");
   }
-  std::string cut;
-  Grid grid(job.form.dotsAcross, job.form.pinRows);
-  for (int page = 1; job.out.open(); ++page) {
-    std::uint8_t h[32];
-    const std::size_t got = in.read(h, sizeof h);
-    if (got == 0 && page > 1) break;
-    if (got < sizeof h) {
-      throw Error(page == 1 ? "the Apple raster has no page"
-                            : "the Apple raster ends inside the header of page " + std::to_string(page));
-    }
+  printPages<32>(in, job, "Apple raster", [](const std::uint8_t* h, int page) {
     RasterPage p;
     p.bitsPerPixel = h[0];
     p.width = bigEndian(h + 12);
@@ -277,10 +279,8 @@ void printAppleRaster(Input& in, Job& job) {
                   std::to_string(space) + "; " + kTakes);
     }
     p.bytesPerLine = static_cast<std::size_t>(p.width) * p.unit;
-    p.clearByte = paperByte(p.pixels);
-    printPage(in, p, page, job, grid, cut);
-  }
-  noteCut(cut, job);
+    return p;
+  });
 }
 
 }  // namespace bspp::picture
