@@ -193,6 +193,9 @@ void printGrid(const Grid& grid, Rendering rendering, JobWriter& out) {
   for (int row = 0; row < grid.rows() && out.open(); ++row) {
     markGreys(grid, row + 1, greysBelow);
     const float* ink = grid.ink(row);
+    // The share of dots struck follows the ink linearly (the grey chart's
+    // aim). A real head's dots spread and print darker than their share: a
+    // curve measured on paper would map `ink` here, before the dithering.
     for (std::size_t c = 0; c < value.size(); ++c) value[c] = static_cast<int>(ink[c] * kScale + 0.5f);
     const Row r{grid,         row,          rendering,         ink,
                 value.data(), here.data(),  below.data(),      greysHere.data(),
