@@ -11,9 +11,10 @@ packages=(
   # Linking a host through the import library with an MSVC-style linker;
   # llvm-dlltool makes the import library.
   lld llvm
-  # The printer application and its IPP tests; a CUPS scheduler of the
-  # tests' own, as a desktop's queue.
-  libpappl-dev cups-ipp-utils cups-client cups-daemon
+  # The printer application and its IPP tests (libjpeg for its pictures;
+  # libpng is above); a CUPS scheduler of the tests' own, as a desktop's
+  # queue.
+  libpappl-dev cups-ipp-utils cups-client cups-daemon libjpeg-dev
   # Pictures made and read back by the printer application tests.
   python3-pil
   # Building and checking the Debian package.

@@ -3,10 +3,13 @@
 // area onto the printer's dot grid (120 dots per inch across, 72 pin rows
 // per inch down), dithered there, and sent a page at a time.
 //
-// The stream of a job: ESC @, the form's length (ESC 3 n, ESC C m, ESC 2),
-// then for each page its inked bands of 8 pin rows as ESC L graphics with
-// ESC J feeds over blank rows, and a form feed. A page longer than its form
-// is cut at the form.
+// The stream of a job: ESC @ and the form's length (ESC 2 ESC C m: m lines
+// of 1/6 inch; a form that is no whole number of them, as A4, ESC 3 n ESC C
+// m ESC 2, set again on a page where the length the printer can set
+// changes), then for each page its inked bands of 8 pin rows as ESC L
+// graphics from the top of the form, ESC J feeds over blank rows, and a form
+// feed. A page longer than its form is cut at the form. The limits on what a
+// document may ask are in picture_limits.h.
 #pragma once
 
 #include <cstddef>
