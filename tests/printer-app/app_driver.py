@@ -330,11 +330,11 @@ def cmd_pictures(args):
         worst = max(abs(got.getpixel((x, y)) - want.getpixel((x, y))) / 255 for x in range(8) for y in range(8))
         check(worst <= 0.3, "the printed JPEG's pattern differs from the picture's (worst cell %.2f)" % worst)
 
-        # PWG raster at 300 dpi: rectangles print at their size and place
+        # PWG raster at 360 dpi: rectangles print at their size and place
         # (in inches; the print head's reach and dithering tolerated), and
         # nothing prints where the page is white.
         shapes = [(1, 1, 3, 2), (4, 3, 5, 6), (1.5, 7, 6.5, 7.5)]
-        dpi = 300
+        dpi = 360
         path = os.path.join(args.work, "page.pwg")
         pwg_raster(path, picture(int(8.5 * dpi), 11 * dpi, [[int(v * dpi) for v in s] for s in shapes]), dpi)
         page = printed_page(server, device, path, "image/pwg-raster")
@@ -452,7 +452,7 @@ def cmd_load(args):
         for j in range(20):
             key = (c, j)
             if j % 5 == 3:  # a PWG raster page: a bar whose place tells the job
-                rows = picture(int(8.5 * 180), 180, [(20 * j + 200 * c, 40, 20 * j + 200 * c + 150, 140)])
+                rows = picture(int(8.5 * 180), 180, [(5 * j + 100 * c, 40, 5 * j + 100 * c + 150, 140)])
                 docs[key] = (os.path.join(args.work, "c%d-j%02d.pwg" % key), "image/pwg-raster")
                 pwg_raster(docs[key][0], rows, 180)
             elif j % 5 == 4:  # a small PNG
@@ -727,6 +727,46 @@ def cmd_hostile(args):
               "an unknown document was not aborted with a message: %s" % attrs)
         check(device.new_bytes() == b"", "the unknown document reached the printer")
         next_job_prints("an unknown document")
+
+        # Pictures that lie in their headers, are cut short or are huge.
+        def pwg_header(width, height, dpi, body=b""):
+            h = bytearray(1796)
+            h[0:9], h[1732:1750] = b"PwgRaster", b"na_letter_8.5x11in"
+            for off, value in ((276, dpi), (280, dpi), (352, 612), (356, 792), (372, width), (376, height),
+                               (384, 8), (388, 8), (392, width), (400, 18), (420, 1), (452, 1), (456, 1),
+                               (460, 1), (472, width), (476, height)):
+                struct.pack_into(">I", h, off, value & 0xFFFFFFFF)
+            return b"RaS2" + bytes(h) + body
+
+        def png_header(width, height):
+            def chunk(kind, data):
+                return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+            return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+                    + chunk(b"IDAT", zlib.compress(bytes(300))) + chunk(b"IEND", b""))
+
+        from PIL import Image
+        good = os.path.join(args.work, "good.png")
+        Image.new("L", (400, 300), 128).save(good)
+        for name, data, fmt, want in (
+                ("a 1 dpi page of 40,000,000 rows", pwg_header(8, 40000000, 1), "image/pwg-raster", ABORTED),
+                ("a page 4,000,000,000 pixels wide", pwg_header(4000000000, 10, 360), "image/pwg-raster", ABORTED),
+                ("a page 200,000,000 pixels wide", pwg_header(200000000, 10, 360), "image/pwg-raster", ABORTED),
+                ("a page of 100,000 rows on letter",
+                 pwg_header(1530, 100000, 180, bytes([255] + [127, 0] * 11 + [121, 0]) * 391), "image/pwg-raster",
+                 COMPLETED),
+                ("a cut PNG", read(good)[:len(read(good)) // 2], "image/png", ABORTED),
+                ("a PNG of 100000 x 100000", png_header(100000, 100000), "image/png", ABORTED)):
+            path = write(os.path.join(args.work, "hostile.doc"), data)
+            start = time.monotonic()
+            attrs = wait_job(server, print_file(server, path, fmt), timeout=60)
+            check(attrs.get("job-state") == want and (want == COMPLETED or attrs.get("job-state-message")),
+                  "%s: %s" % (name, attrs))
+            print("%s: %s in %.1f s: %s" % (name, "completed" if want == COMPLETED else "aborted",
+                                          time.monotonic() - start, attrs.get("job-state-message")))
+            printed = device.new_bytes()
+            if want == COMPLETED:
+                check(printed.count(b"\f") == 1, "%s printed %d pages" % (name, printed.count(b"\f")))
+            next_job_prints(name)
 
         peak = peak_memory_mib(server.proc.pid)
         print("server peak memory: %.0f MiB" % peak)
