@@ -2,7 +2,7 @@
 """Drives bspp-printer-app as its users meet it: a server on 127.0.0.1 with a
 printer on a file: (or socket:) device, jobs from ipptool and CUPS's lp. Each
 test (cmd_*) starts its own server on a free port with a private state folder
-(PAPPL puts its local socket in SNAP_COMMON) and stops it however it ends."""
+(root's local socket goes in $TMPDIR) and stops it however it ends."""
 import argparse, concurrent.futures, contextlib, os, plistlib, re, shutil, signal, socket, struct, subprocess, sys, threading, time, zlib
 import urllib.request
 
@@ -42,7 +42,8 @@ class Server:
         with socket.create_server(("127.0.0.1", 0)) as s:
             self.port = s.getsockname()[1]
         self.env = {k: v for k, v in os.environ.items() if not k.startswith(("CUPS_", "IPP_"))}
-        self.env.update(SNAP_COMMON=self.state, HOME=os.path.join(root, "home"), TMPDIR=os.path.join(root, "tmp"),
+        self.env.pop("SNAP_COMMON", None)
+        self.env.update(HOME=os.path.join(root, "home"), TMPDIR=os.path.join(root, "tmp"),
                         LC_ALL="C.UTF-8")
 
     def uri(self):
@@ -93,7 +94,7 @@ class Server:
         self.kill()
         # Anything else running with this state folder (a server a client
         # sub-command started, a child left behind).
-        marker = ("SNAP_COMMON=" + self.state).encode() + b"\0"
+        marker = ("TMPDIR=" + self.env["TMPDIR"]).encode() + b"\0"
         for pid in filter(str.isdigit, os.listdir("/proc")):
             with contextlib.suppress(OSError):
                 if int(pid) != os.getpid() and marker in read("/proc/%s/environ" % pid):
@@ -225,6 +226,9 @@ def cmd_clients(args):
               "status without printers: %s%s" % (r.stdout, r.stderr))
         r = server.client("jobs", "-d", "missing")
         check(r.returncode != 0 and "not found" in r.stderr, "jobs -d missing: %d %s" % (r.returncode, r.stderr))
+        # Listing devices looks for network printers too, with or without an Avahi daemon.
+        r = server.client("devices")
+        check(r.returncode == 0, "devices ended with %d: %s" % (r.returncode, r.stderr))
         server.add_printer(device.uri)
         note = write(os.path.join(args.work, "note.txt"), TEXT)
         expect_printed(server, device, print_file(server, note, "text/plain"), note, "ipptool Print-Job")
@@ -669,7 +673,7 @@ def raw_ipp(server, operation, attrs, document=b""):
         response = conn.getresponse()
         answer = response.read()
         at = answer.find(b"\x00\x06job-id\x00\x04")
-        return response.status, struct.unpack(">i", answer[at + 12:at + 16])[0] if at >= 0 else None
+        return response.status, struct.unpack(">i", answer[at + 10:at + 14])[0] if at >= 0 else None
     except (OSError, http.client.HTTPException):
         return None, None
     finally:
@@ -799,7 +803,7 @@ def cmd_unprivileged(args):
     root = os.path.join(args.work, "server")
     server = Server(args, root, prefix=["setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
                                         "--groups=%d" % lp.gr_gid, "--no-new-privs"],
-                    options=["-o", "local-socket=" + os.path.join(root, "state", "bspp-printer-app.sock")])
+                    options=["-o", "local-socket=" + os.path.join(root, "tmp", "bspp-printer-app.sock")])
     for d, _, _ in os.walk(root):
         os.chown(d, nobody.pw_uid, nobody.pw_gid)
     try:
@@ -912,6 +916,31 @@ def cmd_cups(args):
             check(got == want, "through the CUPS queue the printer got %d bytes, expected %d" % (len(got), len(want)))
     finally:
         cups.stop()
+
+
+# ------------------------------------------------------------------ history
+
+def cmd_history(args):
+    """Completed jobs are trimmed as they age: 120 jobs, a minute later a
+    job more, and the printer keeps 100 (PAPPL 1.3.1 alone kept them all,
+    and every job and every save of the state got slower with them)."""
+    device = Device(args)
+    with running(args, device.uri) as server:
+        last = None
+        for i in range(120):
+            status, last = raw_ipp(server, 0x0002, [(0x42, "requesting-user-name", b"history"),
+                                                    (0x49, "document-format", b"text/plain")],
+                                   ("job %d\n" % i).encode())
+            check(status == 200 and last, "job %d was not taken: %s" % (i, status))
+        check(wait_job(server, last).get("job-state") == COMPLETED, "the 120th job did not print")
+        time.sleep(61)  # PAPPL trims only jobs that ended a minute ago or more
+        status, job = raw_ipp(server, 0x0002, [(0x42, "requesting-user-name", b"history"),
+                                               (0x49, "document-format", b"text/plain")], b"one more\n")
+        check(wait_job(server, job).get("job-state") == COMPLETED, "the job a minute later did not print")
+        listed = ipp(server.uri(), "Get-Jobs", "ATTR keyword which-jobs completed\nATTR keyword "
+                     "requested-attributes job-id")
+        count = sum(1 for g in listed if "job-id" in g)
+        check(count <= 100, "the printer keeps %d completed jobs" % count)
 
 
 # ------------------------------------------------------------------ remote
@@ -1051,7 +1080,7 @@ def cmd_remote(args):
 def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile", "unprivileged", "cups"))
+    parser.add_argument("command", choices=("clients", "pictures", "conformance", "load", "restart", "remote", "stuck", "statekill", "hostile", "unprivileged", "cups", "history"))
     parser.add_argument("--app", required=True, help="the bspp-printer-app executable")
     parser.add_argument("--bspp-print", required=True, help="the bspp-print executable")
     parser.add_argument("--work", required=True, help="a folder for this test's files (emptied first)")
