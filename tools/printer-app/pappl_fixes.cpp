@@ -142,11 +142,26 @@ struct JobStart {
 void* runJob(void* arg) {
   const std::unique_ptr<JobStart> start(static_cast<JobStart*>(arg));
   const std::lock_guard<std::mutex> myTurn(*start->turn);
-  // Looked up again by id: while this thread waited, the job may have been
-  // printed, canceled and even deleted.
+  // Looked up again by id, among the printer's active jobs and under its
+  // lock: while this thread waited, the job may have been printed, canceled
+  // and even trimmed from the history (freed). An active job is never
+  // trimmed, so the pointer stays good while it is printed.
   pappl_printer_t* printer = papplSystemFindPrinter(start->system, nullptr, start->printerId, nullptr);
-  pappl_job_t* job = printer != nullptr ? papplPrinterFindJob(printer, start->jobId) : nullptr;
-  if (job == nullptr || papplJobGetState(job) != IPP_JSTATE_PENDING) {
+  struct Pending {
+    int id;
+    pappl_job_t* job;
+  } pending{start->jobId, nullptr};
+  if (printer != nullptr) {
+    papplPrinterIterateActiveJobs(
+        printer,
+        [](pappl_job_t* job, void* data) {
+          auto* p = static_cast<Pending*>(data);
+          if (papplJobGetID(job) == p->id && papplJobGetState(job) == IPP_JSTATE_PENDING) p->job = job;
+        },
+        &pending, 1, 0);
+  }
+  pappl_job_t* job = pending.job;
+  if (job == nullptr) {
     if (printer != nullptr) {
       papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG,
                       "Job %d is no longer pending; its extra job thread ends.", start->jobId);
