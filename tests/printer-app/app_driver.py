@@ -499,49 +499,60 @@ def cmd_load(args):
 
 # ------------------------------------------------------------------ restart
 
-class SlowPrinter:
-    """A socket: printer that reads nothing until released, so that a job
-    stays in the middle of its transfer; what each connection sent."""
+class SlowPort:
+    """A printer port (a pseudo-terminal) that takes nothing until released,
+    so that a job stays in the middle of its transfer; what it took."""
 
     def __init__(self):
-        self.listener = socket.socket()
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(4)
-        self.uri = "socket://127.0.0.1:%d" % self.listener.getsockname()[1]
-        self.received, self.reading = [], threading.Event()
-        threading.Thread(target=self.serve, daemon=True).start()
+        import tty
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.uri = "parallel:" + os.ttyname(self.slave)
+        self.received, self.reading = bytearray(), threading.Event()
+        threading.Thread(target=self.drain, daemon=True).start()
 
-    def serve(self):
-        with contextlib.suppress(OSError):
-            while True:
-                conn, _ = self.listener.accept()
-                self.received.append(bytearray())
-                threading.Thread(target=self.drain, args=(conn, self.received[-1]), daemon=True).start()
-
-    def drain(self, conn, into):
+    def drain(self):
         self.reading.wait()
-        with contextlib.suppress(OSError), conn:
-            for chunk in iter(lambda: conn.recv(65536), b""):
-                into += chunk
+        with contextlib.suppress(OSError):
+            for chunk in iter(lambda: os.read(self.master, 65536), b""):
+                self.received += chunk
+
+    def taken(self):
+        """How many bytes the port took."""
+        return len(self.received)
+
+    def holds(self):
+        """How many bytes wait in the port, not read yet."""
+        import fcntl, termios
+        count = bytearray(4)
+        fcntl.ioctl(self.master, termios.FIONREAD, count)
+        return struct.unpack("i", bytes(count))[0]
+
+    def close(self):
+        self.reading.set()
+        os.close(self.slave)
 
 
 def cmd_restart(args):
-    sink = SlowPrinter()
-    # 12000 Chinese lines: far more graphics than the socket buffers hold.
+    port = SlowPort()
+    # 12000 Chinese lines: far more graphics than the port's buffer holds.
     text = write(os.path.join(args.work, "long.txt"), "".join(
         "第 %05d 行: 打印机重启测试 中文字符 %s\n" % (i, "甲乙丙丁戊"[i % 5] * 10) for i in range(12000)))
     want = bspp_stream(text)
     try:
-        with running(args, sink.uri) as server:
+        with running(args, port.uri) as server:
             job = print_file(server, text, "text/plain")
             wait_job(server, job, states=(PROCESSING,), timeout=20)
-            time.sleep(1)
-            check(sink.received, "the job never reached the printer's socket")
+            deadline = time.monotonic() + 30
+            while port.holds() == 0:  # until the job has begun to write, and waits
+                check(time.monotonic() < deadline, "the job never reached the port")
+                time.sleep(0.1)
+            time.sleep(1.5)  # a busy server saves its state within a second
             server.kill()  # in the middle of the transfer
-            sink.reading.set()
+            port.reading.set()
             time.sleep(1)
-            check(len(sink.received[0]) < len(want), "the whole job reached the printer before the kill")
+            cut = port.taken()
+            check(0 < cut < len(want), "the port took %d of %d bytes before the kill" % (cut, len(want)))
             server.start()  # same state folder, same port
             printer = group_with(ipp(server.uri(), "Get-Printer-Attributes"), "printer-name")
             check(printer.get("printer-name") == PRINTER, "the printer is gone after the restart: %s" % printer)
@@ -554,17 +565,16 @@ def cmd_restart(args):
                 time.sleep(0.2)
             check(state in FINISHED, "job %d stays in state %s after the restart" % (job, state))
             deadline = time.monotonic() + 10
-            while state == COMPLETED and want not in map(bytes, sink.received[1:]):
+            while state == COMPLETED and bytes(port.received[cut:cut + len(want)]) != want:
                 check(time.monotonic() < deadline, "job %d is reported completed but was not printed again whole "
-                      "(bytes per connection: %s)" % (job, [len(r) for r in sink.received]))
+                      "(%d bytes after the first %d)" % (job, len(port.received) - cut, cut))
                 time.sleep(0.1)
             check(not problems, "after the restart: %s" % problems)
             after = print_file(server, write(os.path.join(args.work, "short.txt"), "重启之后\n"), "text/plain")
             check(after != job and wait_job(server, after).get("job-state") == COMPLETED,
                   "the job after the restart did not print")
     finally:
-        sink.reading.set()
-        sink.listener.close()
+        port.close()
 
 
 # ------------------------------------------------------------------ stuck printer

@@ -566,11 +566,14 @@ ssize_t budgetedRead(void* context, ipp_uchar_t* buffer, std::size_t bytes) {
 // after the restart. And it saves at every change, writing every job each
 // time. Here a job found printing is put back in the queue and printed
 // again from the start (its document is still in the spool); the state is
-// written to a temporary file, flushed and renamed over the old one, and
-// saved at most once a second (and when the server stops).
+// written to a temporary file, flushed and renamed over the old one; and a
+// change is saved at once, unless the last save is less than a second old:
+// then within the second (and when the server stops), so that a busy server
+// saves once a second, not once a job.
 
 std::string gStateFile;
 std::atomic<bool> gStateChanged{false};
+std::time_t gLastSave = 0;  // the main loop's thread only
 
 bool readFile(const std::string& path, std::string& text) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -636,11 +639,16 @@ bool saveNow(pappl_system_t* system) {
   return true;
 }
 
+// PAPPL's save callback, called from its main loop after a change.
 bool saveState(pappl_system_t* system, void*) {
   return orElse(false, [&] {
-    if (!papplSystemIsRunning(system)) return saveNow(system);  // the server is stopping
-    gStateChanged = true;  // saved by the timer within a second
-    return true;
+    const std::time_t now = std::time(nullptr);
+    if (papplSystemIsRunning(system) && now - gLastSave < 1) {
+      gStateChanged = true;  // saved by the timer within the second
+      return true;
+    }
+    gLastSave = now;
+    return saveNow(system);
   });
 }
 
@@ -691,7 +699,10 @@ bool watch(pappl_system_t* system) {
     sigaction(SIGINT, &ours, &gPapplsInt);
     handlerInstalled = true;
   }
-  if (gStateChanged.exchange(false)) saveNow(system);
+  if (gStateChanged.exchange(false)) {
+    gLastSave = std::time(nullptr);
+    saveNow(system);
+  }
   if (gTerminate || papplSystemIsShutdown(system)) {
     const std::time_t now = std::time(nullptr);
     if (stopAsked == 0) {
@@ -710,6 +721,19 @@ bool watch(pappl_system_t* system) {
 bool everySecond(pappl_system_t* system, void*) {
   return orElse(true, [&] { return watch(system); });
 }
+
+// ---------------------------------------------------------------------------
+// 15. Freeing the server under its clients.
+//
+// When PAPPL 1.3.1's server stops, papplMainloop frees the system, its
+// printers and their jobs (papplSystemDelete) while client threads may
+// still be answering requests: a client that asks at that moment reads
+// freed memory, and the process ends in "double free or corruption". The
+// server's system is not freed: once PAPPL has saved the state and
+// withdrawn the printers from DNS-SD, the process ends (with the checks of
+// exit, so that a leak still shows).
+
+pappl_system_t* gServerSystem = nullptr;
 
 // ---------------------------------------------------------------------------
 // 12. Root's local socket.
@@ -998,6 +1022,14 @@ int _papplMainloopShowJobs(const char* baseName, int numOptions, cups_option_t* 
   return status;
 }
 
+// 15. Freeing the server under its clients.
+void papplSystemDelete(pappl_system_t* system) {
+  using Delete = void (*)(pappl_system_t*);
+  static const auto pappls = theirs<Delete>("papplSystemDelete");
+  if (system != nullptr && system == gServerSystem) std::exit(0);
+  if (pappls != nullptr) pappls(system);
+}
+
 // 14. The system's state-change time.
 void _papplSystemProcessIPP(pappl_client_t* client) {
   using Process = void (*)(pappl_client_t*);
@@ -1047,7 +1079,10 @@ void serverCreated(pappl_system_t* system, const std::string& stateFile) {
        reinterpret_cast<void*>(&_papplMainloopShowJobs)},
       {"_papplSystemProcessIPP", "the system's state-change time",
        reinterpret_cast<void*>(&_papplSystemProcessIPP)},
+      {"papplSystemDelete", "freeing the server under its clients",
+       reinterpret_cast<void*>(&papplSystemDelete)},
   });
+  gServerSystem = system;
   gStarted = std::time(nullptr);
 
   // 10. The state file.
