@@ -252,6 +252,24 @@ def cmd_clients(args):
             home = r.read().decode("utf-8", "replace")
         check(PRINTER in home, "the web page does not name the printer:\n%s" % home[:2000])
 
+        # parallel: takes a character device only, wherever a path or a link leads.
+        target = write(os.path.join(args.work, "not-a-port"), b"keep me")
+        link = os.path.join(args.work, "lp-link")
+        os.symlink(target, link)
+        for i, uri in enumerate(("parallel:/dev/../" + target.lstrip("/"), "parallel:" + link)):
+            name = "notaport%d" % i
+            r = server.client("add", "-d", name, "-m", "escp9_80", "-v", uri)
+            check(r.returncode == 0, "adding %s failed: %s" % (uri, r.stderr))
+            uri_p = "ipp://127.0.0.1:%d/ipp/print/%s" % (server.port, name)
+            job = group_with(ipp(uri_p, "Print-Job", "ATTR mimeMediaType document-format text/plain", note), "job-id")["job-id"]
+            time.sleep(1)
+            state = group_with(ipp(uri_p, "Get-Job-Attributes", "ATTR integer job-id %d\n%s" % (job, JOB_ATTRS)),
+                               "job-state").get("job-state")
+            check(state != COMPLETED and read(target) == b"keep me", "%s took a job into a file" % uri)
+            ipp(uri_p, "Cancel-Job", "ATTR integer job-id %d" % job)
+        check("is not a printer port" in read(server.log).decode("utf-8", "replace"),
+              "no log line says the file is not a printer port")
+
 
 # ------------------------------------------------------------------ pictures
 
