@@ -195,8 +195,10 @@ def wait_job(server, job, states=FINISHED, timeout=60):
 
 
 def bspp_stream(path):
-    r = subprocess.run([ARGS.bspp_print, "--utf8", "--lines", "-o", path + ".expected", path], capture_output=True,
-                       text=True)
+    """The job bspp-print makes of a text file as the printer application lays
+    it out (--wrap)."""
+    r = subprocess.run([ARGS.bspp_print, "--utf8", "--lines", "--wrap", "-o", path + ".expected", path],
+                       capture_output=True, text=True)
     check(r.returncode == 0, "bspp-print refused %s: %s" % (path, r.stderr))
     return read(path + ".expected")
 
@@ -212,8 +214,10 @@ def expect_printed(server, device, job, path, how):
 
 # ------------------------------------------------------------------ clients
 
+# A delivery note, with a line too long for one record that breaks before a
+# Chinese character would start in column 79, and a page of its own.
 TEXT = ("送货单  No. 2026-1209\n\n品名: 螺丝钉 M4x20      数量: 500 个\n收货人: 王小明  电话 010-12345678\n"
-        "Plain ASCII line, then an empty one.\n\n合计: ￥1,250.00\n")
+        "Plain ASCII line, then an empty one.\n\n合计: ￥1,250.00\n" + "-" * 79 + "备注: 下一页\f\n第二页\n")
 
 
 def cmd_clients(args):
