@@ -37,12 +37,28 @@ if ((${#missing[@]})); then
   fi
   export DEBIAN_FRONTEND=noninteractive
   # A mirror in the middle of a sync serves an index that does not match its
-  # release file; apt then keeps the old one. Try a few times, then go on
-  # with what apt has: the install below says if anything is still missing.
-  for attempt in 1 2 3 4 5; do
-    apt-get update -qq && break
-    echo "setup: apt-get update failed (attempt $attempt); retrying" >&2
-    sleep $((attempt * 10))
+  # release file; apt then goes on without it, and without the i386
+  # security index wine32:i386 cannot be resolved against the amd64
+  # libraries it shares versions with. Try a few times; if an index still
+  # does not match, take it as the mirror serves it (apt leaves such a
+  # file unverified, so this says so) instead of leaving it out.
+  for attempt in 1 2 3; do
+    if update_log=$(apt-get update -qq 2>&1); then break; fi
+    echo "setup: apt-get update failed (attempt $attempt)" >&2
+    ((attempt < 3)) && sleep $((attempt * 10))
+  done
+  stale=$(grep -o 'Failed to fetch [^ ]*/Packages\.xz  File has unexpected size' <<<"${update_log:-}" |
+          awk '{print $4}' || true)
+  for url in $stale; do
+    list=/var/lib/apt/lists/$(sed -e 's|^[a-z]*://||' -e 's|/|_|g' -e 's|\.xz$||' <<<"$url")
+    [[ -e $list ]] && continue
+    echo "setup: $url does not match its release file (a mirror mid-sync); using it unverified" >&2
+    fetched=$(mktemp -d)
+    chown _apt "$fetched" 2>/dev/null || true
+    if /usr/lib/apt/apt-helper download-file "$url" "$fetched/Packages.xz" >/dev/null; then
+      xz -dc "$fetched/Packages.xz" > "$list" || rm -f "$list"
+    fi
+    rm -rf "$fetched"
   done
   for attempt in 1 2 3; do
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null && break
