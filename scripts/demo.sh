@@ -26,12 +26,41 @@ else
   echo "not root and no sudo: skipping scripts/setup.sh (run it as root on a fresh machine)"
 fi
 
+mkdir -p "$out"
+# The Windows part runs beside the Linux one from the start: where wine32 runs
+# under emulation its one 32-bit process takes about a minute to start.
+# A small Windows host program loads bspp.dll, finds BSPPring and calls it
+# with the example's bytes and a NUL as the last byte, as a host passing
+# strlen(text) does; LPT1 of a private Wine prefix is a file. Wine takes its
+# ANSI code page from the locale: 936, as on a Chinese Windows.
+wine_windows() {
+  if ! command -v wine >/dev/null; then
+    echo "wine is not installed" >"$out/wine.note"
+    return
+  fi
+  if ! { cmake --preset win32 -B "$winbuild" && cmake --build "$winbuild" --target bspp bspp_host; } \
+      >"$out/win32-build.log" 2>&1; then
+    echo "the win32 build failed (see ${out#"$root"/}/win32-build.log)" >"$out/wine.note"
+    return
+  fi
+  local prefix
+  prefix=$(mktemp -d /tmp/bspp-demo-wine.XXXXXX)
+  timeout "${BSPP_WINE_TIMEOUT:-900}" python3 "$root/tests/wine/wine_driver.py" print \
+    --prefix "$prefix" --host "$winbuild/tests/wine/bspp_host.exe" --job "$example" \
+    --lpt1 "$out/lpt1.bin" --wait 1000 >"$out/wine.replies" 2>"$out/wine.log" ||
+    echo "the DLL under Wine did not print (see ${out#"$root"/}/wine.log)" >"$out/wine.note"
+  rm -rf "$prefix"
+}
+rm -f "$out/wine.note" "$out/wine.replies"
+started=$SECONDS
+wine_windows &
+wine_job=$!
+
 step "Build (linux preset, in ${build#"$root"/})"
 cmake --preset linux -B "$build" >/dev/null
 cmake --build "$build" --target bspp bspp-print
 print=$build/tools/bspp-print
 
-mkdir -p "$out"
 step "Dry run of $example"
 # --nul: the job text ends with a NUL, as for a host that passes strlen(text)
 # as lastIndex, so the page is ejected with a form feed at the end.
@@ -49,52 +78,22 @@ grep -E '^[0-9A-F]{6}  form feed' "$out/delivery-note.dump.txt"
 tail -n 1 "$out/delivery-note.dump.txt"
 
 step "Through bspp.dll under Wine, into a file-backed LPT1"
-# A small Windows host program loads bspp.dll, finds BSPPring and calls it
-# with the example's bytes and a NUL as the last byte, as a host passing
-# strlen(text) does; LPT1 of a private Wine prefix is a file.
-wine_note=""
-if ! command -v wine >/dev/null; then
-  wine_note="wine is not installed"
-elif ! { cmake --preset win32 -B "$winbuild" && cmake --build "$winbuild" --target bspp bspp_host; } \
-    >"$out/win32-build.log" 2>&1; then
-  wine_note="the win32 build failed (see ${out#"$root"/}/win32-build.log)"
-fi
+wait "$wine_job" || true
+wine_note=$(cat "$out/wine.note" 2>/dev/null || true)
 if [[ -z $wine_note ]]; then
-  # Where Wine runs under emulation every Wine process takes a minute or
-  # more to start; each step is bounded by BSPP_WINE_TIMEOUT seconds.
-  limit=${BSPP_WINE_TIMEOUT:-900}
-  host=$winbuild/tests/wine/bspp_host.exe
-  driver=(python3 "$root/tests/wine/wine_driver.py")
-  prefix=$(mktemp -d /tmp/bspp-demo-wine.XXXXXX)
-  trap '"${driver[@]}" cleanup --prefix "$prefix" >/dev/null 2>&1 || true' EXIT
-  echo "setting up a private Wine prefix (a few minutes under emulation)..."
-  if timeout "$limit" "${driver[@]}" setup --prefix "$prefix" --host "$host" >"$out/wine.log" 2>&1; then
-    : >"$out/lpt1.bin"
-    ln -sf "$out/lpt1.bin" "$prefix/dosdevices/lpt1"
-    text=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().hex() + "00")' "$example")
-    last=$(wc -c <"$example")  # the index of the NUL
-    # Wine takes its ANSI code page from the locale: 936, as on a Chinese Windows.
-    reply=$(printf 'load\ncall %s %d 3000 0\nquit\n' "$text" "$last" |
-      env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 \
-        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-        timeout "$limit" wine "$host" 2>>"$out/wine.log") || true
-    echo "$reply" | grep -E '^(load|call)' | sed 's/^/  host: /'
-  fi
-  if grep -q '^call result=1' <<<"${reply:-}"; then
-    echo "BSPPring returned 1: $(wc -c <"$out/lpt1.bin") bytes reached LPT1 (${out#"$root"/}/lpt1.bin)"
-    "$print" --stream --preview "$out/lpt1.png" "$out/lpt1.bin" 2>/dev/null
-    if cmp -s "$out/lpt1.bin" "$out/delivery-note.job"; then
-      echo "identical to the Linux dry run, byte for byte"
-    else
-      echo "differs from the Linux dry run only where the two platforms' fonts draw"
-      echo "different pixels; the listings of both have the same elements:"
-      diff <("$print" --stream --dump "$out/lpt1.bin" | grep -vE '^ {10}' | cut -c1-60) \
-           <(grep -vE '^ {10}' "$out/delivery-note.dump.txt" | cut -c1-60) >/dev/null \
-        && echo "  same offsets, same commands, same text" \
-        || echo "  (the element lists differ: compare the two dumps)"
-    fi
+  grep -E '^(load|call)' "$out/wine.replies" | sed 's/^/  host: /'
+  echo "BSPPring returned 1: $(wc -c <"$out/lpt1.bin") bytes reached LPT1 (${out#"$root"/}/lpt1.bin)," \
+       "$((SECONDS - started)) s after the Windows part started"
+  "$print" --stream --preview "$out/lpt1.png" "$out/lpt1.bin" 2>/dev/null
+  if cmp -s "$out/lpt1.bin" "$out/delivery-note.job"; then
+    echo "identical to the Linux dry run, byte for byte"
   else
-    wine_note="the DLL under Wine did not print (see ${out#"$root"/}/wine.log)"
+    echo "differs from the Linux dry run only where the two platforms' fonts draw"
+    echo "different pixels; the listings of both have the same elements:"
+    diff <("$print" --stream --dump "$out/lpt1.bin" | grep -vE '^ {10}' | cut -c1-60) \
+         <(grep -vE '^ {10}' "$out/delivery-note.dump.txt" | cut -c1-60) >/dev/null \
+      && echo "  same offsets, same commands, same text" \
+      || echo "  (the element lists differ: compare the two dumps)"
   fi
 fi
 [[ -n $wine_note ]] && echo "skipped: $wine_note"

@@ -22,8 +22,6 @@
 //   missing                      up to 8 byte pairs (A1-FE, 40-FE) that code
 //                                page 936 maps outside the private-use area
 //                                and the font lacks; reply "missing <hex> ..."
-//   idle <path>                  stay while the file <path> exists (keeps Wine
-//                                up between tests)
 //   quit
 #include <windows.h>
 
@@ -350,13 +348,6 @@ int main() {
         }
       } else if (v == "missing") {
         missing();
-      } else if (v == "idle") {
-        char path[MAX_PATH] = {};
-        std::sscanf(line.c_str(), "%*s %259s", path);
-        std::printf("idle\n");
-        std::fflush(stdout);
-        while (::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) ::Sleep(500);
-        return 0;
       } else if (v == "quit") {
         return 0;
       } else {

@@ -1,26 +1,30 @@
 #!/usr/bin/env python3
 """Runs bspp.dll under Wine and checks what reaches LPT1.
 
-  setup    make a private Wine prefix and keep Wine running for the tests
-  cleanup  stop that Wine and remove the prefix
+Every test makes a Wine prefix of its own and removes it when done, so that
+tests share nothing and run side by side.
+
   jobs     many jobs through the DLL, every byte at LPT1 checked against the
            model, the port's failure paths, the per-line drawing against one
-           call per character (run at code page 936)
-  glyphs   the glyph jobs again at another code page (or, with --dpi, at
-           another screen resolution seen by a DPI-aware host): identical
-           streams
-  fonts    characters with top and bottom strokes keep all their ink, with
-           the prefix's stand-in for "宋体" and with none
+           call per character, and the tall characters with the prefix's
+           stand-in font (at code page 936, 96 dpi)
+  glyphs   the glyph jobs again at another code page and screen resolution
+           (a DPI-aware host): identical streams
+  fonts    tall characters keep all their ink with no stand-in for "宋体",
+           where Wine's font mapper picks a face
+  run      one program in a prefix of its own; its output and exit code
+  print    one job (a file's bytes and a NUL, as a host passing strlen(text)
+           as lastIndex) through the host in a prefix of its own, LPT1 a file
   pe       the export table, imports and version resource of the file
   imports  every imported function is on the reviewed list (--allowed)
 """
 import argparse
+import contextlib
 import json
 import os
 import random
 import select
 import shutil
-import stat
 import struct
 import subprocess
 import sys
@@ -37,39 +41,37 @@ SONG_FACE = "\u5b8b\u4f53"
 # WenQuanYi Zen Hei Sharp carries hand-tuned bitmap strikes for small sizes,
 # so the 16-pixel glyphs come out clean and monochrome.
 SONG_REPLACEMENT = "WenQuanYi Zen Hei Sharp"
-REPLY_TIMEOUT = 900  # seconds; a Wine process starts slowly without native 32-bit support
+REPLY_TIMEOUT = 900  # seconds; a 32-bit Wine process starts slowly under emulation
+
+# Every prefix is a 64-bit one, whatever the program: Wine's own processes
+# (its server, services, the desktop) are then 64-bit. Where the kernel runs
+# no 32-bit programs and wine32 runs under user-mode emulation, a 32-bit
+# process takes about a minute to start; only the program under test is one.
+# Debian's "wine" command always starts the 32-bit loader first, even for a
+# 64-bit program, so each program is started by the loader of its own kind.
+LOADERS = {0x14C: "/usr/lib/wine/wine", 0x8664: "/usr/lib/wine/wine64"}
+WINESERVER = "/usr/lib/wine/wineserver64"
 
 
-def prefix_arch(prefix):
-    """win32 or win64, as the prefix was made (win32 when not made yet)."""
-    try:
-        with open(os.path.join(prefix, "user.reg")) as f:
-            return "win64" if "#arch=win64" in f.read(4096) else "win32"
-    except OSError:
-        return "win32"
-
-
-# A 32-bit-only prefix needs the 32-bit server. With wine64 installed, the
-# generic wineserver is the 64-bit server, which takes such a prefix for a
-# WoW64 one and keeps starting wineboot in it.
-WINESERVER32 = "/usr/lib/wine/wineserver32"
-
-
-def wineserver(prefix):
-    win32 = os.path.exists(os.path.join(prefix, "user.reg")) and prefix_arch(prefix) == "win32"
-    return WINESERVER32 if win32 and os.access(WINESERVER32, os.X_OK) else "wineserver"
+def loader(exe):
+    """The Wine loader for a PE file: 32- or 64-bit, as the file is."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    machine = struct.unpack_from("<H", head, pe + 4)[0]
+    found = LOADERS.get(machine)
+    return found if found and os.access(found, os.X_OK) else "wine"
 
 
 def wine_env(prefix, locale="zh_CN.UTF-8"):
+    """Wine's ANSI code page comes from the locale: 936 for zh_CN."""
     env = dict(os.environ)
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE"):
         env.pop(var, None)
-    # The 64-bit wineserver takes a prefix without system.reg for a 64-bit
-    # one unless told otherwise.
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale, WINEARCH=prefix_arch(prefix),
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale, WINEARCH="win64",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    if wineserver(prefix) != "wineserver":
-        env["WINESERVER"] = wineserver(prefix)
+    if os.access(WINESERVER, os.X_OK):
+        env["WINESERVER"] = WINESERVER
     return env
 
 
@@ -80,11 +82,12 @@ def reg_escape(text):
                    for c in text)
 
 
-def make_prefix(prefix, arch="win32"):
-    """A prefix laid out by hand: Wine's own PE files linked into system32
-    (and the 32-bit ones into syswow64 of a 64-bit prefix) and the one
-    registry key the tests need. Much faster than letting Wine install a
-    full prefix, which registers hundreds of components."""
+def make_prefix(prefix, replacement=SONG_REPLACEMENT, dpi=None):
+    """A 64-bit prefix laid out by hand: Wine's own PE files linked into
+    system32 (64-bit) and syswow64 (32-bit), and the user's registry values
+    the test asks for: the stand-in for "宋体" (none without `replacement`)
+    and the screen's resolution. Much faster than letting Wine install a
+    prefix, which registers hundreds of components."""
     if os.path.exists(prefix):
         shutil.rmtree(prefix)
     windows = os.path.join(prefix, "drive_c", "windows")
@@ -93,9 +96,7 @@ def make_prefix(prefix, arch="win32"):
     os.makedirs(os.path.join(prefix, "dosdevices"))
     os.symlink("../drive_c", os.path.join(prefix, "dosdevices", "c:"))
     os.symlink("/", os.path.join(prefix, "dosdevices", "z:"))
-    libs = [("system32", WINE_LIB)] if arch == "win32" else [("system32", WINE_LIB64),
-                                                              ("syswow64", WINE_LIB)]
-    for folder, lib in libs:
+    for folder, lib in (("system32", WINE_LIB64), ("syswow64", WINE_LIB)):
         os.makedirs(os.path.join(windows, folder, "drivers"))
         for name in os.listdir(lib):
             target = os.path.join(windows, folder, "drivers" if name.endswith(".sys") else "", name)
@@ -103,57 +104,66 @@ def make_prefix(prefix, arch="win32"):
     # Keep Wine from running its setup over the hand-made prefix.
     with open(os.path.join(prefix, ".update-timestamp"), "w") as f:
         f.write("disable\n")
+    keys = []
+    if replacement:
+        keys.append('[Software\\\\Wine\\\\Fonts\\\\Replacements] 1700000000\n"%s"="%s"\n'
+                    % (reg_escape(SONG_FACE), replacement))
+    if dpi:
+        keys.append('[Control Panel\\\\Desktop] 1700000000\n"LogPixels"=dword:%08x\n' % dpi)
     with open(os.path.join(prefix, "user.reg"), "w") as f:
         f.write("WINE REGISTRY Version 2\n"
-                ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=%s\n\n"
-                "[Software\\\\Wine\\\\Fonts\\\\Replacements] 1700000000\n"
-                '"%s"="%s"\n' % (arch, reg_escape(SONG_FACE), SONG_REPLACEMENT))
+                ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n"
+                + "\n".join(keys))
 
 
-def keepalive_path(prefix):
-    return os.path.join(prefix, "keepalive.out")
+@contextlib.contextmanager
+def prefix_of_own(path, **values):
+    """A prefix made for one test (make_prefix's values) and removed after
+    it, with its Wine stopped."""
+    make_prefix(path, **values)
+    try:
+        yield path
+    finally:
+        subprocess.run([WINESERVER if os.access(WINESERVER, os.X_OK) else "wineserver", "-k"],
+                       env=wine_env(path), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        shutil.rmtree(path, ignore_errors=True)
 
 
-def setup(args):
-    start = time.monotonic()
-    with open(args.host, "rb") as f:
-        make_prefix(args.prefix, "win64" if Pe(f.read()).machine == 0x8664 else "win32")
-    env = wine_env(args.prefix)
-    # Started detached from our output, which the test runner waits on.
-    subprocess.run([wineserver(args.prefix), "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # One host stays up for the whole run, so that Wine's own processes are
-    # started once and not again for every test.
-    flag = os.path.join(args.prefix, "keepalive.flag")
-    commands = os.path.join(args.prefix, "keepalive.in")
-    with open(flag, "w"), open(commands, "w") as f:
-        f.write("load\nidle Z:%s\n" % flag.replace("/", "\\"))
-    with open(commands) as stdin, open(keepalive_path(args.prefix), "w") as out:
-        subprocess.Popen(["wine", args.host], env=env, cwd=os.path.dirname(args.host),
-                         stdin=stdin, stdout=out, stderr=subprocess.DEVNULL,
-                         start_new_session=True)
-    deadline = time.monotonic() + REPLY_TIMEOUT
-    while time.monotonic() < deadline:
-        with open(keepalive_path(args.prefix)) as f:
-            text = f.read()
-        if "idle" in text:
-            print("prefix ready in %.0f s: %s" % (time.monotonic() - start, text.strip()))
-            return 0 if "load ok" in text else 1
-        time.sleep(1)
-    print("Wine did not come up in %d s" % REPLY_TIMEOUT)
-    return 1
+def run_program(prefix, argv, cwd, locale="zh_CN.UTF-8", stdin=None, timeout=REPLY_TIMEOUT):
+    """(exit code, output, error output) of a Windows program run to its end.
+    Output goes through files, not pipes: Wine's own background processes
+    inherit them and would keep a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([loader(argv[0])] + list(argv), cwd=cwd, env=wine_env(prefix, locale),
+                              input=stdin, stdout=out, stderr=err, timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read(), err.read().decode("utf-8", errors="replace")
 
 
-def cleanup(args):
-    if os.path.isdir(args.prefix):
-        flag = os.path.join(args.prefix, "keepalive.flag")
-        if os.path.exists(flag):
-            os.unlink(flag)
-        subprocess.run([wineserver(args.prefix), "-k"], env=wine_env(args.prefix), check=False,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        shutil.rmtree(args.prefix, ignore_errors=True)
-    return 0
+def run(args):
+    """Runs --host in a prefix of its own and passes on its exit code."""
+    with prefix_of_own(args.prefix):
+        code, out, err = run_program(args.prefix, [args.host], os.path.dirname(args.host))
+    sys.stdout.write(out.decode(errors="replace") + err)
+    return code
+
+
+def print_job(args):
+    """--job's bytes and a NUL through BSPPring (wait --wait ms, keepPage 0)
+    into the file --lpt1; prints the host's replies, exits 0 when it printed."""
+    with open(args.job, "rb") as f:
+        text = f.read() + b"\0"
+    open(args.lpt1, "wb").close()
+    with prefix_of_own(args.prefix):
+        link_lpt1(args.prefix, os.path.abspath(args.lpt1))
+        commands = "load\ncall %s %d %d 0\nquit\n" % (text.hex(), len(text) - 1, args.wait)
+        _, out, _ = run_program(args.prefix, [args.host], os.path.dirname(args.host),
+                                stdin=commands.encode())
+    replies = out.decode(errors="replace")
+    sys.stdout.write(replies)
+    return 0 if "call result=1" in replies else 1
 
 
 # ---------------------------------------------------------------- the host
@@ -162,7 +172,7 @@ class Host:
     """One bspp_host.exe under Wine, spoken to a line at a time."""
 
     def __init__(self, host, prefix, locale):
-        self.proc = subprocess.Popen(["wine", host], env=wine_env(prefix, locale),
+        self.proc = subprocess.Popen([loader(host), host], env=wine_env(prefix, locale),
                                      cwd=os.path.dirname(host), stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.buffer = b""
@@ -190,9 +200,9 @@ class Host:
             raise RuntimeError(reply)
         return fields
 
-    def close(self):
+    def close(self, farewell=b"quit\n"):
         try:
-            self.proc.stdin.write(b"quit\n")
+            self.proc.stdin.write(farewell)
             self.proc.stdin.close()
             self.proc.wait(timeout=120)
         except Exception:
@@ -321,6 +331,11 @@ def call_checks(checks, r, name, result):
 
 
 def jobs(args):
+    with prefix_of_own(args.prefix):
+        return jobs_in_prefix(args)
+
+
+def jobs_in_prefix(args):
     checks = Checks()
     work = tempfile.mkdtemp(prefix="bspp-wine-")
     lpt1 = os.path.join(work, "lpt1.out")
@@ -459,36 +474,27 @@ def jobs(args):
             reply = host.ask("compare %s %d" % (text.hex(), keep))
             checks.expect(reply.startswith("compare same=1"),
                           "%s: per-line drawing differs from per-character: %s" % (name, reply))
+
+        stand_in_font_checks(checks, host, lpt1)
     finally:
         host.close()
         shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
 
-def set_registry(args, key, name, data=None, kind="REG_SZ"):
-    """Sets (or, without data, removes) a value of the prefix's user hive
-    with Wine's reg.exe; hosts started afterwards see the change."""
-    what = ["add", key, "/v", name, "/t", kind, "/d", str(data)] if data else ["delete", key, "/v", name]
-    subprocess.run(["wine", "reg"] + what + ["/f"], env=wine_env(args.prefix), check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def set_dpi(args, dpi):
-    set_registry(args, r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")
-
-
-def set_replacement(args, face):
-    set_registry(args, r"HKCU\Software\Wine\Fonts\Replacements", SONG_FACE, face)
-
-
 def glyphs(args):
+    """The glyph jobs at the code page of --locale on a screen of --dpi, as
+    a DPI-aware host sees it: the same streams as at 936 and 96 dpi."""
+    with prefix_of_own(args.prefix, dpi=args.dpi):
+        return glyphs_in_prefix(args)
+
+
+def glyphs_in_prefix(args):
     checks = Checks()
     work = tempfile.mkdtemp(prefix="bspp-wine-")
     lpt1 = os.path.join(work, "lpt1.out")
     open(lpt1, "wb").close()
     link_lpt1(args.prefix, lpt1)
-    if args.dpi:
-        set_dpi(args, args.dpi)
     host = Host(args.host, args.prefix, args.locale)
     try:
         checks.expect(host.ask("load").startswith("load ok"), "load")
@@ -497,6 +503,9 @@ def glyphs(args):
         if args.dpi:
             checks.expect("logpixels=%d" % args.dpi in font,
                           "the DPI-aware host sees %d dpi: %s" % (args.dpi, font))
+        if args.acp:
+            checks.expect("acp=%d" % args.acp in font,
+                          "the host runs at code page %d: %s" % (args.acp, font))
         streams = run_glyph_jobs(checks, host, lpt1)
         with open(args.compare_with) as f:
             reference = json.load(f)
@@ -505,8 +514,6 @@ def glyphs(args):
                           "%s: stream differs from the reference (%s)" % (name, args.compare_with))
     finally:
         host.close()
-        if args.dpi:
-            set_dpi(args, 96)
         shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
@@ -564,42 +571,42 @@ def fit_checks(checks, host, lpt1, label, may_refuse):
                       % (label, ch, got and got[:2], reference and reference[:2]))
 
 
+def stand_in_font_checks(checks, host, lpt1):
+    """With the prefix's stand-in for "宋体": the tall characters keep their
+    ink; a character the face lacks stops the job before anything is sent,
+    a user-defined pair does not."""
+    fit_checks(checks, host, lpt1, "stand-in font", False)
+    lacking = host.ask("missing").split()[1:]
+    if not checks.expect(lacking, "the stand-in font lacks some GB2312 character"):
+        return
+    text = b"AB" + gb(TALL_CHARACTERS) + bytes.fromhex(lacking[0]) + b"CD"
+    open(lpt1, "wb").close()
+    r = host.call(text, len(text) - 1, 20, 0)
+    checks.expect(r["result"] == "0" and os.path.getsize(lpt1) == 0,
+                  "a job with %s, which the font lacks: result %s, %d bytes written"
+                  % (lacking[0], r["result"], os.path.getsize(lpt1)))
+    text = b"AB" + bytes.fromhex("aaa1") + b"CD"  # a user-defined (private-use) pair
+    r = host.call(text, len(text) - 1, 20, 0)
+    checks.expect(r["result"] == "1" and os.path.getsize(lpt1) > 0,
+                  "a user-defined pair does not stop the job: result %s" % r["result"])
+
+
 def fonts(args):
+    """No stand-in for "宋体": the font mapper picks what it finds; each tall
+    character prints whole, or the job is refused with nothing sent."""
     checks = Checks()
     work = tempfile.mkdtemp(prefix="bspp-wine-")
     lpt1 = os.path.join(work, "lpt1.out")
-    link_lpt1(args.prefix, lpt1)
     try:
-        # The prefix's stand-in for "宋体", then none: the font mapper picks
-        # what it finds.
-        for label, replacement in (("stand-in font", SONG_REPLACEMENT), ("no replacement", None)):
-            if replacement is None:
-                set_replacement(args, None)
+        with prefix_of_own(args.prefix, replacement=None):
+            link_lpt1(args.prefix, lpt1)
             host = Host(args.host, args.prefix, args.locale)
             try:
                 checks.expect(host.ask("load").startswith("load ok"), "load")
-                fit_checks(checks, host, lpt1, label, replacement is None)
-                if replacement is None:
-                    continue
-                # A character the code page maps but the face lacks: the job
-                # is not printed at all, rather than with a blank in its place.
-                lacking = host.ask("missing").split()[1:]
-                if not checks.expect(lacking, "the stand-in font lacks some GB2312 character"):
-                    continue
-                text = b"AB" + gb(TALL_CHARACTERS) + bytes.fromhex(lacking[0]) + b"CD"
-                open(lpt1, "wb").close()
-                r = host.call(text, len(text) - 1, 20, 0)
-                checks.expect(r["result"] == "0" and os.path.getsize(lpt1) == 0,
-                              "a job with %s, which the font lacks: result %s, %d bytes written"
-                              % (lacking[0], r["result"], os.path.getsize(lpt1)))
-                text = b"AB" + bytes.fromhex("aaa1") + b"CD"  # a user-defined (private-use) pair
-                r = host.call(text, len(text) - 1, 20, 0)
-                checks.expect(r["result"] == "1" and os.path.getsize(lpt1) > 0,
-                              "a user-defined pair does not stop the job: result %s" % r["result"])
+                fit_checks(checks, host, lpt1, "no replacement", True)
             finally:
                 host.close()
     finally:
-        set_replacement(args, SONG_REPLACEMENT)
         shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
@@ -787,7 +794,7 @@ def imports(args):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("command",
-                        choices=["setup", "cleanup", "jobs", "glyphs", "fonts", "pe", "imports"])
+                        choices=["jobs", "glyphs", "fonts", "run", "print", "pe", "imports"])
     parser.add_argument("--prefix")
     parser.add_argument("--host")
     parser.add_argument("--dll")
@@ -796,11 +803,16 @@ def main():
     parser.add_argument("--compare-with")
     parser.add_argument("--arch", choices=["x86", "x64"], default="x86")
     parser.add_argument("--dpi", type=int, default=0)
+    parser.add_argument("--acp", type=int, default=0)
+    parser.add_argument("--job")
+    parser.add_argument("--lpt1")
+    parser.add_argument("--wait", type=int, default=3000)
     parser.add_argument("--allowed")
     args = parser.parse_args()
-    if args.host:
-        args.host = os.path.abspath(args.host)
-    return {"setup": setup, "cleanup": cleanup, "jobs": jobs, "glyphs": glyphs, "fonts": fonts,
+    for name in ("host", "prefix"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
+    return {"jobs": jobs, "glyphs": glyphs, "fonts": fonts, "run": run, "print": print_job,
             "pe": pe, "imports": imports}[
         args.command](args)
 

@@ -18,7 +18,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
-from wine_driver import Checks, check_stream, gb, link_lpt1, make_prefix, wine_env  # noqa: E402
+from wine_driver import Checks, Host, check_stream, gb, link_lpt1, prefix_of_own  # noqa: E402
 
 SKIPPED = 77
 TRIPLES = {"x86": "i686", "x64": "x86_64"}
@@ -40,31 +40,29 @@ def run(cmd, **kw):
 
 
 def run_host(checks, prefix, exe, label, work):
-    """Every job through one linked host, each stream against the model."""
+    """Every job through one run of a linked host, each stream against the
+    model."""
     lpt1 = os.path.join(work, "lpt1.out")
-    out = os.path.join(work, "host.out")
     link_lpt1(prefix, lpt1)
-    for name, text, keep in JOBS:
-        open(lpt1, "wb").close()
-        # Wine's background processes inherit the output: a file, not a pipe.
-        with open(out, "wb") as f:
-            rc = subprocess.call(["wine", exe, text.hex(), str(keep)], env=wine_env(prefix),
-                                 cwd=os.path.dirname(exe), stdin=subprocess.DEVNULL,
-                                 stdout=f, stderr=subprocess.DEVNULL, timeout=600)
-        with open(out, "rb") as f:
-            said = f.read().decode(errors="replace").strip()
-        if not checks.expect(rc == 0 and said == "result=1",
-                             "%s: %s: exit %d, %r" % (label, name, rc, said)):
-            continue
-        with open(lpt1, "rb") as f:
-            check_stream(checks, "%s: %s" % (label, name), f.read(), text, keep)
+    host = Host(exe, prefix, "zh_CN.UTF-8")
+    try:
+        for name, text, keep in JOBS:
+            open(lpt1, "wb").close()
+            said = host.ask("%s %d" % (text.hex(), keep))
+            if not checks.expect(said == "result=1", "%s: %s: %r" % (label, name, said)):
+                continue
+            with open(lpt1, "rb") as f:
+                check_stream(checks, "%s: %s" % (label, name), f.read(), text, keep)
+    finally:
+        host.close(farewell=b"")
+    checks.expect(host.proc.returncode == 0, "%s: exit %s" % (label, host.proc.returncode))
 
 
 def import_lib_for_kernel32(work, arch, dlltool):
     """kernel32.lib in the short format of the Windows SDK's, for the four
     functions the host calls."""
     path = os.path.join(work, "kernel32-%s.def" % arch)
-    names = ["ExitProcess@4", "GetCommandLineA@0", "GetStdHandle@4", "WriteFile@20"]
+    names = ["ExitProcess@4", "GetStdHandle@4", "ReadFile@20", "WriteFile@20"]
     if arch == "x64":
         names = [n.split("@")[0] for n in names]
     with open(path, "w") as f:
@@ -101,8 +99,9 @@ def hosts(args):
 
     # Each host finds bspp.dll beside itself, as Windows searches there first.
     shutil.copy(args.dll, work)
-    for label, exe in built:
-        run_host(checks, args.prefix, exe, label, work)
+    with prefix_of_own(os.path.join(work, "prefix")) as prefix:
+        for label, exe in built:
+            run_host(checks, prefix, exe, label, work)
     return checks.summary()
 
 
@@ -152,9 +151,8 @@ def zip_package(args):
         checks.expect(os.path.isfile(os.path.join(root, name)), "in the ZIP: " + name)
 
     project = consumer_project(work)
-    prefix64 = os.path.join(work, "prefix64")
-    try:
-        for arch, prefix in (("x86", args.prefix), ("x64", prefix64)):
+    with prefix_of_own(os.path.join(work, "prefix")) as prefix:
+        for arch in TRIPLES:
             build = os.path.join(work, "build-" + arch)
             triple = TRIPLES[arch] + "-w64-mingw32"
             run([args.cmake, "-S", project, "-B", build, "-G", "Ninja", "-DCMAKE_SYSTEM_NAME=Windows",
@@ -165,22 +163,14 @@ def zip_package(args):
             checks.expect(os.path.normpath(dll) == os.path.join(root, "bin", arch, "bspp.dll"),
                           "%s consumer gets bin/%s/bspp.dll: %s" % (arch, arch, dll))
             shutil.copy(dll, build)
-            if prefix == prefix64:
-                make_prefix(prefix64, "win64")
             run_host(checks, prefix, os.path.join(build, "consumer.exe"),
                      "ZIP, find_package, " + arch, work)
-    finally:
-        if os.path.isdir(prefix64):
-            subprocess.call(["wineserver", "-k"], env=wine_env(prefix64),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        link_lpt1(args.prefix, None)
     return checks.summary()
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["hosts", "zip"])
-    parser.add_argument("--prefix", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--arch", choices=["x86", "x64"], default="x86")
     parser.add_argument("--include")
@@ -195,7 +185,6 @@ def main():
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--cpack", default="cpack")
     args = parser.parse_args()
-    args.prefix = os.path.abspath(args.prefix)
     for tool in ("clang", "lld_link", "llvm_dlltool"):
         if (getattr(args, tool) or "").endswith("-NOTFOUND"):
             setattr(args, tool, None)
