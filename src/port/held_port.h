@@ -15,22 +15,28 @@ namespace bspp {
 
 class HeldPort {
  public:
-  virtual ~HeldPort() = default;
+  // Opens and locks `device` for writing, as openPort does. Never fails here:
+  // a port that could not be opened says why in opened(), and every write
+  // fails.
+  explicit HeldPort(const char* device);
+  ~HeldPort();
+  HeldPort(const HeldPort&) = delete;
+  HeldPort& operator=(const HeldPort&) = delete;
+
   // Why the port could not be opened; Failure::none when it is open.
-  virtual const TransferReport& opened() const = 0;
+  const TransferReport& opened() const;
   // Writes what the printer takes of `data` within `waitMs`
   // (kWaitUntilWritten: until every byte went out, or the printer reported
   // an error). The report tells how many bytes went out and, when not all
   // of them, why (Failure::timedOut: the printer took no more in time).
-  virtual TransferReport write(const char* data, std::size_t size, std::uint32_t waitMs) = 0;
+  TransferReport write(const char* data, std::size_t size, std::uint32_t waitMs);
   // The open device's descriptor, for questions to its driver (the printer's
   // status); -1 when it is not open.
-  virtual int handle() const = 0;
-};
+  int handle() const;
 
-// Opens and locks `device` for writing, as openPort does. Never fails here:
-// a port that could not be opened says why in opened(), and every write
-// fails.
-std::unique_ptr<HeldPort> holdPort(const char* device);
+ private:
+  struct Device;
+  std::unique_ptr<Device> device_;
+};
 
 }  // namespace bspp

@@ -287,34 +287,30 @@ class PosixPort final : public Port {
   LockedDevice device_;
 };
 
-// The port held for many writes, by a program that prints job after job.
-class PosixHeldPort final : public HeldPort {
- public:
-  explicit PosixHeldPort(const char* device) : device_(device) {}
-
-  const TransferReport& opened() const override { return device_.opened(); }
-
-  TransferReport write(const char* data, std::size_t size, std::uint32_t waitMs) override {
-    TransferReport report = device_.opened();
-    report.total = size;
-    if (device_.isOpen()) device_.writeUntil(data, size, deadlineAfter(waitMs), report);
-    return report;
-  }
-
-  int handle() const override { return device_.handle(); }
-
- private:
-  LockedDevice device_;
-};
-
 }  // namespace
 
 std::unique_ptr<Port> openPort(const char* device) {
   return std::make_unique<PosixPort>(device);
 }
 
-std::unique_ptr<HeldPort> holdPort(const char* device) {
-  return std::make_unique<PosixHeldPort>(device);
+// The port held for many writes, by a program that prints job after job.
+struct HeldPort::Device : LockedDevice {
+  using LockedDevice::LockedDevice;
+};
+
+HeldPort::HeldPort(const char* device) : device_(std::make_unique<Device>(device)) {}
+
+HeldPort::~HeldPort() = default;
+
+const TransferReport& HeldPort::opened() const { return device_->opened(); }
+
+TransferReport HeldPort::write(const char* data, std::size_t size, std::uint32_t waitMs) {
+  TransferReport report = device_->opened();
+  report.total = size;
+  if (device_->isOpen()) device_->writeUntil(data, size, deadlineAfter(waitMs), report);
+  return report;
 }
+
+int HeldPort::handle() const { return device_->handle(); }
 
 }  // namespace bspp

@@ -82,7 +82,7 @@ bool openPort(pappl_device_t* device, const char* uri) {
   d->path = path;
   // Held, exclusively, until the device is closed: no other program prints
   // between the pages of a job.
-  d->port = holdPort(resolved);
+  d->port = std::make_unique<HeldPort>(resolved);
   const TransferReport& opened = d->port->opened();
   if (opened.failure != Failure::none) {
     papplDeviceError(device, "%s", failureWords(opened, path, kWaitUntilWritten).phrase().c_str());
