@@ -33,6 +33,7 @@
 #include <zlib.h>
 
 #include "callback.h"
+#include "file_io.h"
 
 // PAPPL 1.3.1's own functions that the workarounds call or stand in for;
 // exported by libpappl.so.1, not declared in its public headers.
@@ -575,36 +576,12 @@ std::string gStateFile;
 std::atomic<bool> gStateChanged{false};
 std::time_t gLastSave = 0;  // the main loop's thread only
 
-bool readFile(const std::string& path, std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
-// Replaces `path` with `text` whole: a reader or a crash sees the old file
-// or the new one.
-bool replaceFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 // Jobs saved as processing ("state=5") become pending ("state=3"). True
 // when there was one.
 bool requeueInterruptedJobs(const std::string& stateFile) {
   std::string text;
-  if (!readFile(stateFile, text)) return false;
+  std::string error;
+  if (!tools::readWhole(stateFile, text, error)) return false;
   static const std::string processing = " state=\"5\"";
   static const std::string pending = " state=\"3\"";
   bool changed = false;
@@ -620,7 +597,8 @@ bool requeueInterruptedJobs(const std::string& stateFile) {
     }
     line = end + 1;
   }
-  return changed && replaceFile(stateFile, text);
+  // Replaced whole: a reader or a crash sees the old file or the new one.
+  return changed && tools::writeWhole(stateFile, text, error);
 }
 
 // Saves through a temporary file of PAPPL's own format, then renames it.
@@ -1053,35 +1031,28 @@ void beforeMainloop() {
 }
 
 void serverCreated(pappl_system_t* system, const std::string& stateFile) {
+  // A stand-in by its name and its address, which cannot then disagree.
+#define BSPP_STAND_IN(function, fault) {#function, fault, reinterpret_cast<void*>(&function)}
   checkEngaged(system, {
-      {"pthread_create", "one job at a time", reinterpret_cast<void*>(&pthread_create)},
-      {"papplSystemFindPrinter", "CUPS queue names", reinterpret_cast<void*>(&papplSystemFindPrinter)},
-      {"avahi_service_browser_new", "no Avahi daemon",
-       reinterpret_cast<void*>(&avahi_service_browser_new)},
-      {"_papplClientIsAuthorizedForGroup", "managing from another address",
-       reinterpret_cast<void*>(&_papplClientIsAuthorizedForGroup)},
-      {"papplClientHTMLAuthorize", "managing from another address",
-       reinterpret_cast<void*>(&papplClientHTMLAuthorize)},
-      {"_papplPrinterWebHome", "managing from another address",
-       reinterpret_cast<void*>(&_papplPrinterWebHome)},
-      {"papplJobGetName", "other users' jobs", reinterpret_cast<void*>(&papplJobGetName)},
-      {"papplJobGetUsername", "other users' jobs", reinterpret_cast<void*>(&papplJobGetUsername)},
-      {"_papplJobCopyAttributesNoLock", "other users' jobs",
-       reinterpret_cast<void*>(&_papplJobCopyAttributesNoLock)},
-      {"_papplPrinterCopyAttributesNoLock", "printer attributes",
-       reinterpret_cast<void*>(&_papplPrinterCopyAttributesNoLock)},
-      {"_papplJobCopyDocumentData", "documents spooled whole and plain",
-       reinterpret_cast<void*>(&_papplJobCopyDocumentData)},
-      {"httpSetField", "documents spooled whole and plain", reinterpret_cast<void*>(&httpSetField)},
-      {"ippRead", "request size", reinterpret_cast<void*>(&ippRead)},
-      {"ippReadIO", "request size", reinterpret_cast<void*>(&ippReadIO)},
-      {"_papplMainloopShowJobs", "sub-commands that fail in silence",
-       reinterpret_cast<void*>(&_papplMainloopShowJobs)},
-      {"_papplSystemProcessIPP", "the system's state-change time",
-       reinterpret_cast<void*>(&_papplSystemProcessIPP)},
-      {"papplSystemDelete", "freeing the server under its clients",
-       reinterpret_cast<void*>(&papplSystemDelete)},
+      BSPP_STAND_IN(pthread_create, "one job at a time"),
+      BSPP_STAND_IN(papplSystemFindPrinter, "CUPS queue names"),
+      BSPP_STAND_IN(avahi_service_browser_new, "no Avahi daemon"),
+      BSPP_STAND_IN(_papplClientIsAuthorizedForGroup, "managing from another address"),
+      BSPP_STAND_IN(papplClientHTMLAuthorize, "managing from another address"),
+      BSPP_STAND_IN(_papplPrinterWebHome, "managing from another address"),
+      BSPP_STAND_IN(papplJobGetName, "other users' jobs"),
+      BSPP_STAND_IN(papplJobGetUsername, "other users' jobs"),
+      BSPP_STAND_IN(_papplJobCopyAttributesNoLock, "other users' jobs"),
+      BSPP_STAND_IN(_papplPrinterCopyAttributesNoLock, "printer attributes"),
+      BSPP_STAND_IN(_papplJobCopyDocumentData, "documents spooled whole and plain"),
+      BSPP_STAND_IN(httpSetField, "documents spooled whole and plain"),
+      BSPP_STAND_IN(ippRead, "request size"),
+      BSPP_STAND_IN(ippReadIO, "request size"),
+      BSPP_STAND_IN(_papplMainloopShowJobs, "sub-commands that fail in silence"),
+      BSPP_STAND_IN(_papplSystemProcessIPP, "the system's state-change time"),
+      BSPP_STAND_IN(papplSystemDelete, "freeing the server under its clients"),
   });
+#undef BSPP_STAND_IN
   gServerSystem = system;
   gStarted = std::time(nullptr);
 
