@@ -7,7 +7,10 @@ sent to bspp-printer-app with ipptool.
 
 Prints the median and best of N runs for each job. The server runs on a
 free loopback port with a private state folder, and is stopped at the end."""
-import argparse, os, signal, socket, statistics, struct, subprocess, tempfile, time, zlib
+import argparse, os, signal, socket, statistics, struct, subprocess, sys, tempfile, time, zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "printer-app"))
+from rasters import pwg, pwg_page  # noqa: E402
 
 PRINT_JOB = """{
   OPERATION Print-Job
@@ -62,30 +65,15 @@ def photo_jpeg(path, w, h):
 
 def pwg_pages(path, pages, dpi):
     """`pages` letter pages of 8-bit grey PWG raster at `dpi`: a ramp and
-    boxes, PackBits lines as CUPS's filters write them."""
+    boxes, 16 equal lines at a time, as CUPS's filters write them."""
     width, height = int(8.5 * dpi), 11 * dpi
-    out = bytearray(b"RaS2")
+    out = []
     for page in range(pages):
-        h = bytearray(1796)
-        h[0:9], h[1732:1750] = b"PwgRaster", b"na_letter_8.5x11in"
-        for off, value in ((276, dpi), (280, dpi), (352, 612), (356, 792), (372, width), (376, height), (384, 8),
-                           (388, 8), (392, width), (400, 18), (420, 1), (452, pages), (456, 1), (460, 1),
-                           (472, width), (476, height), (480, 0xFFFFFF)):
-            struct.pack_into(">I", h, off, value)
-        out += h
-        for y in range(0, height, 16):  # 16 equal lines at a time
-            row = bytes(min(255, (x + y + 40 * page) * 255 // (width + height)) if (x // 200 + y // 200) % 3 else 0
-                        for x in range(width))
-            line, i = bytearray(), 0
-            while i < width:  # runs of up to 128 equal bytes
-                run = 1
-                while i + run < width and row[i + run] == row[i] and run < 128:
-                    run += 1
-                line += bytes([run - 1, row[i]])
-                i += run
-            out += bytes([15]) + line
+        bands = [bytes(min(255, (x + y + 40 * page) * 255 // (width + height)) if (x // 200 + y // 200) % 3 else 0
+                       for x in range(width)) for y in range(0, height, 16)]
+        out.append(pwg_page([bands[y // 16] for y in range(height)], width, dpi, letter=True))
     with open(path, "wb") as f:
-        f.write(out)
+        f.write(pwg(out))
 
 
 def time_job(uri, test, path, fmt, device, runs):
