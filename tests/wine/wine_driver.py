@@ -227,6 +227,25 @@ class Checks:
         return 0 if self.failed == 0 else 1
 
 
+@contextlib.contextmanager
+def host_in_prefix(args, **values):
+    """A prefix of its own (make_prefix's values), LPT1 a file in a work
+    folder, and the host running there: yields (host, LPT1's file, folder)."""
+    work = tempfile.mkdtemp(prefix="bspp-wine-")
+    lpt1 = os.path.join(work, "lpt1.out")
+    open(lpt1, "wb").close()
+    try:
+        with prefix_of_own(args.prefix, **values):
+            link_lpt1(args.prefix, lpt1)
+            host = Host(args.host, args.prefix, args.locale)
+            try:
+                yield host, lpt1, work
+            finally:
+                host.close()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def link_lpt1(prefix, target):
     link = os.path.join(prefix, "dosdevices", "lpt1")
     if os.path.lexists(link):
@@ -331,18 +350,8 @@ def call_checks(checks, r, name, result):
 
 
 def jobs(args):
-    with prefix_of_own(args.prefix):
-        return jobs_in_prefix(args)
-
-
-def jobs_in_prefix(args):
     checks = Checks()
-    work = tempfile.mkdtemp(prefix="bspp-wine-")
-    lpt1 = os.path.join(work, "lpt1.out")
-    open(lpt1, "wb").close()
-    link_lpt1(args.prefix, lpt1)
-    host = Host(args.host, args.prefix, args.locale)
-    try:
+    with host_in_prefix(args) as (host, lpt1, work):
         checks.expect(host.ask("load").startswith("load ok"),
                       "BSPPring found by name and by ordinal 2 at the same address")
         print(host.ask("font"))
@@ -476,27 +485,14 @@ def jobs_in_prefix(args):
                           "%s: per-line drawing differs from per-character: %s" % (name, reply))
 
         stand_in_font_checks(checks, host, lpt1)
-    finally:
-        host.close()
-        shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
 
 def glyphs(args):
     """The glyph jobs at the code page of --locale on a screen of --dpi, as
     a DPI-aware host sees it: the same streams as at 936 and 96 dpi."""
-    with prefix_of_own(args.prefix, dpi=args.dpi):
-        return glyphs_in_prefix(args)
-
-
-def glyphs_in_prefix(args):
     checks = Checks()
-    work = tempfile.mkdtemp(prefix="bspp-wine-")
-    lpt1 = os.path.join(work, "lpt1.out")
-    open(lpt1, "wb").close()
-    link_lpt1(args.prefix, lpt1)
-    host = Host(args.host, args.prefix, args.locale)
-    try:
+    with host_in_prefix(args, dpi=args.dpi) as (host, lpt1, _):
         checks.expect(host.ask("load").startswith("load ok"), "load")
         font = host.ask("font")
         print(font)
@@ -512,9 +508,6 @@ def glyphs_in_prefix(args):
         for name, stream in streams.items():
             checks.expect(reference.get(name) == stream,
                           "%s: stream differs from the reference (%s)" % (name, args.compare_with))
-    finally:
-        host.close()
-        shutil.rmtree(work, ignore_errors=True)
     return checks.summary()
 
 
@@ -595,19 +588,9 @@ def fonts(args):
     """No stand-in for "宋体": the font mapper picks what it finds; each tall
     character prints whole, or the job is refused with nothing sent."""
     checks = Checks()
-    work = tempfile.mkdtemp(prefix="bspp-wine-")
-    lpt1 = os.path.join(work, "lpt1.out")
-    try:
-        with prefix_of_own(args.prefix, replacement=None):
-            link_lpt1(args.prefix, lpt1)
-            host = Host(args.host, args.prefix, args.locale)
-            try:
-                checks.expect(host.ask("load").startswith("load ok"), "load")
-                fit_checks(checks, host, lpt1, "no replacement", True)
-            finally:
-                host.close()
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    with host_in_prefix(args, replacement=None) as (host, lpt1, _):
+        checks.expect(host.ask("load").startswith("load ok"), "load")
+        fit_checks(checks, host, lpt1, "no replacement", True)
     return checks.summary()
 
 
