@@ -41,6 +41,7 @@ extern "C" {
 void _papplJobSubmitFile(pappl_job_t* job, const char* filename);
 void _papplClientFlushDocumentData(pappl_client_t* client);
 const char* _papplJobReasonString(pappl_jreason_t value);
+void _papplPrinterCheckJobs(pappl_printer_t* printer);
 }
 
 namespace bspp::printer_app::fixes {
@@ -143,6 +144,16 @@ struct JobStart {
 void* runJob(void* arg) {
   const std::unique_ptr<JobStart> start(static_cast<JobStart*>(arg));
   const std::lock_guard<std::mutex> myTurn(*start->turn);
+  // PAPPL 1.3.1 also starts a job it loaded from the state file as soon as
+  // the printer's device is first opened for its status, before the server
+  // runs. start_job then finds the server not running and puts the job back
+  // to pending, and finish_job moves it to the completed jobs, where it
+  // stays pending and is never printed. Such a thread ends without touching
+  // the job: the queues are started once the server runs (workaround 10).
+  if (!papplSystemIsRunning(start->system)) {
+    papplLog(start->system, PAPPL_LOGLEVEL_DEBUG, "Job %d waits for the server to run.", start->jobId);
+    return nullptr;
+  }
   // Looked up again by id, among the printer's active jobs and under its
   // lock: while this thread waited, the job may have been printed, canceled
   // and even trimmed from the history (freed). An active job is never
@@ -631,10 +642,10 @@ bool saveState(pappl_system_t* system, void*) {
 }
 
 // Once the server runs: starts the queues, which PAPPL does not do for jobs
-// it loaded.
+// it loaded (and whose early start workaround 1 puts off).
 bool startQueues(pappl_system_t* system, void*) {
   papplSystemIteratePrinters(
-      system, [](pappl_printer_t* printer, void*) { papplPrinterResume(printer); }, nullptr);
+      system, [](pappl_printer_t* printer, void*) { _papplPrinterCheckJobs(printer); }, nullptr);
   return false;
 }
 
@@ -1061,7 +1072,8 @@ void serverCreated(pappl_system_t* system, const std::string& stateFile) {
   const bool requeued = requeueInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
   papplSystemSetSaveCallback(system, saveState, nullptr);
-  if (requeued) papplSystemAddTimerCallback(system, std::time(nullptr), 0, startQueues, nullptr);
+  if (requeued) papplLog(system, PAPPL_LOGLEVEL_INFO, "A job that was printing is printed again.");
+  papplSystemAddTimerCallback(system, std::time(nullptr), 0, startQueues, nullptr);
   // 10, 11. Saving and stopping.
   papplSystemAddTimerCallback(system, 0, 1, everySecond, nullptr);
 }
