@@ -12,7 +12,8 @@ tests share nothing and run side by side.
            (a DPI-aware host): identical streams
   fonts    tall characters keep all their ink with no stand-in for "宋体",
            where Wine's font mapper picks a face
-  run      one program in a prefix of its own; its output and exit code
+  run      one program (--host, then its arguments) in a prefix of its own;
+           its output and exit code
   print    one job (a file's bytes and a NUL, as a host passing strlen(text)
            as lastIndex) through the host in a prefix of its own, LPT1 a file
   pe       the export table, imports and version resource of the file
@@ -145,7 +146,8 @@ def run_program(prefix, argv, cwd, locale="zh_CN.UTF-8", stdin=None, timeout=REP
 def run(args):
     """Runs --host in a prefix of its own and passes on its exit code."""
     with prefix_of_own(args.prefix):
-        code, out, err = run_program(args.prefix, [args.host], os.path.dirname(args.host))
+        code, out, err = run_program(args.prefix, [args.host] + args.arguments,
+                                     os.path.dirname(args.host))
     sys.stdout.write(out.decode(errors="replace") + err)
     return code
 
@@ -790,8 +792,9 @@ def main():
     parser.add_argument("--job")
     parser.add_argument("--lpt1")
     parser.add_argument("--wait", type=int, default=3000)
+    parser.add_argument("arguments", nargs="*", help="run: the program's arguments")
     parser.add_argument("--allowed")
-    args = parser.parse_args()
+    args = parser.parse_intermixed_args()
     for name in ("host", "prefix"):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
