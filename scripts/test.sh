@@ -17,38 +17,31 @@ bash scripts/setup.sh || { echo "test: set-up failed" >&2; exit 1; }
 logs=$(mktemp -d /tmp/bspp-test.XXXXXX)
 started=$SECONDS
 
-# Builds and tests one preset; writes its summary line, its times and the
-# counts of passed and failed tests to $logs/PRESET.result.
+# Builds and tests one preset. Leaves in $logs: PRESET.line, what to say of
+# it; PRESET.counts, its passed and failed tests; PRESET.errors, what failed.
 run_preset() {
-  local preset=$1 log rc summary begin built passed=0 failed=0
+  local preset=$1 begin built summary passed=0 failed=0 log
   begin=$SECONDS
   log="$logs/$preset-build.log"
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
-    {
-      echo "status=1"
-      echo "line='$preset: build failed after $((SECONDS - begin)) s'"
-    } >"$logs/$preset.result"
+    echo "$preset: build failed after $((SECONDS - begin)) s" >"$logs/$preset.line"
     { echo "test: $preset: build failed"; tail -n 60 "$log"; } >"$logs/$preset.errors"
     return
   fi
   built=$((SECONDS - begin))
   log="$logs/$preset-test.log"
-  ctest --preset "$preset" -j 2 >"$log" 2>&1
-  rc=$?
+  if ! ctest --preset "$preset" -j 2 >"$log" 2>&1; then
+    { sed -n '/The following tests FAILED/,$p' "$log"; echo "test: full log in $log"; } \
+      >"$logs/$preset.errors"
+  fi
   summary=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1)
   if [[ $summary =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=${BASH_REMATCH[1]}
     passed=$((BASH_REMATCH[2] - failed))
   fi
-  if ((rc != 0)); then
-    { sed -n '/The following tests FAILED/,$p' "$log"; echo "test: full log in $log"; } \
-      >"$logs/$preset.errors"
-  fi
-  {
-    echo "status=$((rc != 0))"
-    echo "passed=$passed failed=$failed"
-    echo "line='$preset: ${summary:-no test summary} (build $built s, tests $((SECONDS - begin - built)) s)'"
-  } >"$logs/$preset.result"
+  echo "$passed $failed" >"$logs/$preset.counts"
+  echo "$preset: ${summary:-no test summary} (build $built s, tests $((SECONDS - begin - built)) s)" \
+    >"$logs/$preset.line"
 }
 
 lane() {
@@ -65,14 +58,16 @@ status=0
 passed_all=0
 failed_all=0
 for preset in linux linux-asan linux-tsan linux-fuzz win64 win32; do
-  passed=0 failed=0 status_one=1 line="$preset: did not run"
-  # shellcheck disable=SC1090
-  [[ -f $logs/$preset.result ]] && source <(sed 's/^status=/status_one=/' "$logs/$preset.result")
-  echo "$line"
-  [[ -f $logs/$preset.errors ]] && cat "$logs/$preset.errors" >&2
-  ((status_one != 0)) && status=1
-  passed_all=$((passed_all + passed))
-  failed_all=$((failed_all + failed))
+  cat "$logs/$preset.line" 2>/dev/null || echo "$preset: did not run"
+  if [[ -f $logs/$preset.errors || ! -f $logs/$preset.counts ]]; then
+    status=1
+    cat "$logs/$preset.errors" >&2 2>/dev/null
+  fi
+  if [[ -f $logs/$preset.counts ]]; then
+    read -r passed failed <"$logs/$preset.counts"
+    passed_all=$((passed_all + passed))
+    failed_all=$((failed_all + failed))
+  fi
 done
 
 elapsed=$((SECONDS - started))

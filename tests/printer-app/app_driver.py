@@ -7,8 +7,7 @@ import argparse, concurrent.futures, contextlib, os, plistlib, re, shutil, signa
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import rasters  # noqa: E402
-from rasters import pwg, pwg_page  # noqa: E402
+from rasters import pwg, pwg_header, pwg_page  # noqa: E402
 
 CUPS_TESTS = "/usr/share/cups/ipptool"
 PRINTER = "dotmatrix"
@@ -748,8 +747,8 @@ def cmd_hostile(args):
         next_job_prints("an unknown document")
 
         # Pictures that lie in their headers, are cut short or are huge.
-        def pwg_header(width, height, dpi, body=b""):
-            return pwg([rasters.pwg_header(width, height, dpi, letter=True) + body])
+        def lying_pwg(width, height, dpi, body=b""):
+            return pwg([pwg_header(width, height, dpi, letter=True) + body])
 
         def png_header(width, height):
             def chunk(kind, data):
@@ -761,11 +760,11 @@ def cmd_hostile(args):
         good = os.path.join(args.work, "good.png")
         Image.new("L", (400, 300), 128).save(good)
         for name, data, fmt, want in (
-                ("a 1 dpi page of 40,000,000 rows", pwg_header(8, 40000000, 1), "image/pwg-raster", ABORTED),
-                ("a page 4,000,000,000 pixels wide", pwg_header(4000000000, 10, 360), "image/pwg-raster", ABORTED),
-                ("a page 200,000,000 pixels wide", pwg_header(200000000, 10, 360), "image/pwg-raster", ABORTED),
+                ("a 1 dpi page of 40,000,000 rows", lying_pwg(8, 40000000, 1), "image/pwg-raster", ABORTED),
+                ("a page 4,000,000,000 pixels wide", lying_pwg(4000000000, 10, 360), "image/pwg-raster", ABORTED),
+                ("a page 200,000,000 pixels wide", lying_pwg(200000000, 10, 360), "image/pwg-raster", ABORTED),
                 ("a page of 100,000 rows on letter",
-                 pwg_header(1530, 100000, 180, bytes([255] + [127, 0] * 11 + [121, 0]) * 391), "image/pwg-raster",
+                 lying_pwg(1530, 100000, 180, bytes([255] + [127, 0] * 11 + [121, 0]) * 391), "image/pwg-raster",
                  COMPLETED),
                 ("a cut PNG", read(good)[:len(read(good)) // 2], "image/png", ABORTED),
                 ("a PNG of 100000 x 100000", png_header(100000, 100000), "image/png", ABORTED)):

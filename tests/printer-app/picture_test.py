@@ -14,7 +14,7 @@ import argparse, os, re, struct, subprocess, sys, time, zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import escp_dots  # noqa: E402
-from rasters import packbits_lines, pwg, pwg_page, urf, urf_page  # noqa: E402,F401
+from rasters import packbits_lines, pwg, pwg_page, urf, urf_page  # noqa: E402
 
 ARGS = None
 GREYS = [0, 32, 64, 96, 128, 160, 192, 224, 255]

@@ -57,11 +57,12 @@ WINESERVER = "/usr/lib/wine/wineserver64"
 def loader(exe):
     """The Wine loader for a PE file: 32- or 64-bit, as the file is."""
     with open(exe, "rb") as f:
-        head = f.read(4096)
-    pe = struct.unpack_from("<I", head, 0x3C)[0]
-    machine = struct.unpack_from("<H", head, pe + 4)[0]
-    found = LOADERS.get(machine)
+        found = LOADERS.get(Pe(f.read()).machine)
     return found if found and os.access(found, os.X_OK) else "wine"
+
+
+def wineserver():
+    return WINESERVER if os.access(WINESERVER, os.X_OK) else "wineserver"
 
 
 def wine_env(prefix, locale="zh_CN.UTF-8"):
@@ -71,8 +72,7 @@ def wine_env(prefix, locale="zh_CN.UTF-8"):
         env.pop(var, None)
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL=locale, WINEARCH="win64",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    if os.access(WINESERVER, os.X_OK):
-        env["WINESERVER"] = WINESERVER
+    env["WINESERVER"] = wineserver()
     return env
 
 
@@ -125,19 +125,20 @@ def prefix_of_own(path, **values):
     try:
         yield path
     finally:
-        subprocess.run([WINESERVER if os.access(WINESERVER, os.X_OK) else "wineserver", "-k"],
+        subprocess.run([wineserver(), "-k"],
                        env=wine_env(path), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         shutil.rmtree(path, ignore_errors=True)
 
 
-def run_program(prefix, argv, cwd, locale="zh_CN.UTF-8", stdin=None, timeout=REPLY_TIMEOUT):
+def run_program(prefix, argv, cwd, locale="zh_CN.UTF-8", timeout=REPLY_TIMEOUT):
     """(exit code, output, error output) of a Windows program run to its end.
     Output goes through files, not pipes: Wine's own background processes
     inherit them and would keep a pipe open."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run([loader(argv[0])] + list(argv), cwd=cwd, env=wine_env(prefix, locale),
-                              input=stdin, stdout=out, stderr=err, timeout=timeout).returncode
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              timeout=timeout).returncode
         out.seek(0)
         err.seek(0)
         return code, out.read(), err.read().decode("utf-8", errors="replace")
@@ -160,12 +161,14 @@ def print_job(args):
     open(args.lpt1, "wb").close()
     with prefix_of_own(args.prefix):
         link_lpt1(args.prefix, os.path.abspath(args.lpt1))
-        commands = "load\ncall %s %d %d 0\nquit\n" % (text.hex(), len(text) - 1, args.wait)
-        _, out, _ = run_program(args.prefix, [args.host], os.path.dirname(args.host),
-                                stdin=commands.encode())
-    replies = out.decode(errors="replace")
-    sys.stdout.write(replies)
-    return 0 if "call result=1" in replies else 1
+        host = Host(args.host, args.prefix, args.locale)
+        try:
+            print(host.ask("load"))
+            result = host.call(text, len(text) - 1, args.wait, 0)
+        finally:
+            host.close()
+    print("call " + " ".join("%s=%s" % field for field in result.items()))
+    return 0 if result["result"] == "1" else 1
 
 
 # ---------------------------------------------------------------- the host
