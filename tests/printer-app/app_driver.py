@@ -642,7 +642,8 @@ def cmd_statekill(args):
     """The state file after a SIGKILL at any moment: the old or the new state,
     never a cut one: the printer is there after every restart. The kill comes
     at a random moment, or at once when the state file is seen empty (a
-    save that writes the file in place)."""
+    save that writes the file in place). A job the server acknowledged is
+    never lost, however soon the kill comes after it."""
     import random
     device = Device(args)
     rng = random.Random(1209)
@@ -651,7 +652,7 @@ def cmd_statekill(args):
         state = os.path.join(server.state, "app.state")
         for round in range(20):
             # Changes to save: a job, and the printer's location.
-            print_file(server, note, "text/plain")
+            sent = [print_file(server, note, "text/plain") for _ in range(2)]
             ipp(server.uri(), "Set-Printer-Attributes", "GROUP printer-attributes-tag\n"
                 "ATTR text printer-location round-%d" % round)
             deadline = time.monotonic() + rng.uniform(0, 1.5)
@@ -666,6 +667,9 @@ def cmd_statekill(args):
             location = printer.get("printer-location", "")
             check(location in ("", "round-%d" % round, "round-%d" % (round - 1)),
                   "round %d: the location is %r" % (round, location))
+            kept = {g.get("job-id") for g in ipp(server.uri(), "Get-Jobs", "ATTR keyword which-jobs all\n" + JOB_ATTRS)}
+            check(kept.issuperset(sent), "round %d: jobs %s, acknowledged before the kill, are lost"
+                  % (round, sorted(set(sent) - kept)))
 
 
 # ------------------------------------------------------------------ hostile documents

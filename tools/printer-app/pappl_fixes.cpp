@@ -578,10 +578,12 @@ ssize_t budgetedRead(void* context, ipp_uchar_t* buffer, std::size_t bytes) {
 // after the restart. And it saves at every change, writing every job each
 // time. Here a job found printing is put back in the queue and printed
 // again from the start (its document is still in the spool); the state is
-// written to a temporary file, flushed and renamed over the old one; and a
+// written to a temporary file, flushed and renamed over the old one; a
 // change is saved at once, unless the last save is less than a second old:
 // then within the second (and when the server stops), so that a busy server
-// saves once a second, not once a job.
+// saves once a second, not at every change of a job's state; and a job whose
+// document was taken is saved before the client is answered (workaround 7's
+// stand-in), so that no job a client was told is accepted is lost.
 
 std::string gStateFile;
 std::atomic<bool> gStateChanged{false};
@@ -613,7 +615,10 @@ bool requeueInterruptedJobs(const std::string& stateFile) {
 }
 
 // Saves through a temporary file of PAPPL's own format, then renames it.
+std::mutex gSaveLock;  // one save at a time: the main loop's, a client's
+
 bool saveNow(pappl_system_t* system) {
+  const std::lock_guard<std::mutex> one(gSaveLock);
   const std::string temporary = gStateFile + ".new";
   if (!papplSystemSaveState(system, temporary.c_str())) return false;
   const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
@@ -947,13 +952,16 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
   static const auto pappls = theirs<Copy>("_papplJobCopyDocumentData");
   if (!spooledHere(client, papplJobGetFormat(job))) {
     if (pappls != nullptr) pappls(client, job);
-    return;
+  } else if (!orElse(false, [&] {
+               spool(client, job);
+               return true;
+             })) {
+    abandon(client, job, "The server ran out of memory.");
   }
-  const bool done = orElse(false, [&] {
-    spool(client, job);
-    return true;
-  });
-  if (!done) abandon(client, job, "The server ran out of memory.");
+  // 10. The job is in the state file before the client is answered that it
+  // was accepted (PAPPL saves later, from its main loop): a crash a moment
+  // after the answer loses nothing.
+  orElse(false, [&] { return saveNow(papplClientGetSystem(client)); });
 }
 
 // 7. Documents spooled whole and plain: the compressed ones inflated here.
