@@ -630,6 +630,14 @@ bool saveNow(pappl_system_t* system) {
              gStateFile.c_str(), std::strerror(errno));
     return false;
   }
+  // The rename itself reaches the disk with its folder.
+  const std::size_t slash = gStateFile.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : gStateFile.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   return true;
 }
 
